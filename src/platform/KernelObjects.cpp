@@ -1,0 +1,257 @@
+#include "platform/KernelObjects.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "common/Timing.h"
+#include "platform/SystemApi.h"
+#include "sysinfo/WindowsVersion.h"
+
+namespace {
+
+void* CopyDescriptor(PSECURITY_DESCRIPTOR descriptor, SystemApi& api)
+{
+    typedef DWORD(WINAPI * LengthFunction)(PSECURITY_DESCRIPTOR);
+    LengthFunction length = (LengthFunction)api.Lookup(SystemApi::Advapi32, "GetSecurityDescriptorLength");
+    if (!length) return nullptr;
+    DWORD size = length(descriptor);
+    if (size == 0) return nullptr;
+    void* copy = malloc(size);
+    if (copy) memcpy(copy, descriptor, size);
+    return copy;
+}
+
+}  // namespace
+
+void* NullDaclSecurityDescriptor()
+{
+    SystemApi api;
+    typedef BOOL(WINAPI * InitFunction)(PSECURITY_DESCRIPTOR, DWORD);
+    typedef BOOL(WINAPI * DaclFunction)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+    InitFunction initialise = (InitFunction)api.Lookup(SystemApi::Advapi32, "InitializeSecurityDescriptor");
+    DaclFunction setDacl = (DaclFunction)api.Lookup(SystemApi::Advapi32, "SetSecurityDescriptorDacl");
+    if (!initialise || !setDacl) return nullptr;
+    void* descriptor = malloc(sizeof(SECURITY_DESCRIPTOR));
+    if (!descriptor) return nullptr;
+    if (!initialise(descriptor, SECURITY_DESCRIPTOR_REVISION) || !setDacl(descriptor, TRUE, nullptr, FALSE)) {
+        free(descriptor);
+        return nullptr;
+    }
+    return descriptor;
+}
+
+void* SecurityDescriptorFromString(const wchar_t* text)
+{
+    if (!text) return nullptr;
+    SystemApi api;
+    typedef BOOL(WINAPI * ConvertFunction)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+    ConvertFunction convert = (ConvertFunction)api.Lookup(
+        SystemApi::Advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    if (!convert) return nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!convert(text, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr) || !descriptor) return nullptr;
+    void* copy = CopyDescriptor(descriptor, api);
+    LocalFree(descriptor);
+    return copy;
+}
+
+EventHolder::EventHolder() : m_owner(false), m_versionFlags(ClassifyWindows()), m_handle(nullptr) {}
+
+int EventHolder::EventName(const wchar_t* name, int global, unsigned long long versionFlags, wchar_t* out,
+                           int capacity)
+{
+    if (!name || !out || capacity <= 0) return 0;
+    bool globalName = global && (versionFlags & 0x1) && !(versionFlags & 0x80);
+    int written = _snwprintf(out, (size_t)capacity, globalName ? L"Global\\%s" : L"%s", name);
+    if (written < 0 || written >= capacity) {
+        out[0] = L'\0';
+        return 0;
+    }
+    return globalName ? 2 : 1;
+}
+
+int EventHolder::Create(BOOL manualReset, BOOL initialState, const wchar_t* name, int global)
+{
+    Close();
+    m_owner = true;
+    if (!name) {
+        m_handle = CreateEventW(nullptr, manualReset, initialState, nullptr);
+        return m_handle != nullptr;
+    }
+    wchar_t fullName[MAX_PATH];
+    int kind = EventName(name, global, m_versionFlags, fullName, MAX_PATH);
+    if (!kind) return 0;
+    void* descriptor = kind == 2 ? NullDaclSecurityDescriptor() : nullptr;
+    if (kind == 2 && !descriptor) {
+        m_handle = CreateEventW(nullptr, manualReset, initialState, name);
+    } else if (descriptor) {
+        SECURITY_ATTRIBUTES attributes;
+        attributes.nLength = sizeof(attributes);
+        attributes.lpSecurityDescriptor = descriptor;
+        attributes.bInheritHandle = FALSE;
+        m_handle = CreateEventW(&attributes, manualReset, initialState, fullName);
+        free(descriptor);
+    } else {
+        m_handle = CreateEventW(nullptr, manualReset, initialState, fullName);
+    }
+    return m_handle != nullptr;
+}
+
+int EventHolder::Set()
+{
+    return m_handle && SetEvent(m_handle);
+}
+
+int EventHolder::Reset()
+{
+    return m_handle && ResetEvent(m_handle);
+}
+
+int EventHolder::Wait(DWORD milliseconds, HANDLE other)
+{
+    if (!m_handle) return 0;
+    HANDLE handles[2] = {m_handle, other};
+    DWORD count = other ? 2 : 1;
+    for (;;) {
+        DWORD result = WaitForMultipleObjectsEx(count, handles, FALSE, milliseconds, TRUE);
+        if (result == WAIT_IO_COMPLETION) continue;
+        return result < WAIT_OBJECT_0 + count ? 1 : 0;
+    }
+}
+
+int PumpingWaitFor(DWORD milliseconds, HANDLE first, HANDLE second)
+{
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (first) handles[count++] = first;
+    if (second) handles[count++] = second;
+    if (count == 0) return 0;
+    bool limited = milliseconds != INFINITE;
+    ULONGLONG deadline = TickCount64() + milliseconds;
+    for (;;) {
+        DWORD remaining = INFINITE;
+        if (limited) {
+            ULONGLONG now = TickCount64();
+            if (now > deadline) return 0;
+            remaining = (DWORD)(deadline - now);
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage((int)message.wParam);
+                return 0;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, remaining, 0x5FF);
+        if (result < WAIT_OBJECT_0 + count) return 1;
+        if (result != WAIT_OBJECT_0 + count) return 0;
+    }
+}
+
+int EventHolder::PumpingWait(DWORD milliseconds, HANDLE other)
+{
+    if (!m_handle) return 0;
+    return PumpingWaitFor(milliseconds, m_handle, other);
+}
+
+void EventHolder::Close()
+{
+    if (m_handle && m_owner) CloseHandle(m_handle);
+    m_handle = nullptr;
+    m_owner = false;
+}
+
+WorkerThread::WorkerThread()
+    : m_routine(nullptr), m_argument(nullptr), m_value(0), m_state(0), m_result(0), m_thread(nullptr), m_threadId(0)
+{
+}
+
+int WorkerThread::Start(WorkerRoutine routine, void* argument, UINT_PTR value)
+{
+    if (!routine) return 0;
+    if (InterlockedCompareExchange(&m_state, RunningFlag, 0) & RunningFlag) return 0;
+    m_routine = routine;
+    m_argument = argument;
+    m_value = value;
+    m_result = 0;
+    if (!m_done.Create(TRUE, FALSE)) {
+        InterlockedExchange(&m_state, 0);
+        return 0;
+    }
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+    if (!thread) {
+        InterlockedExchange(&m_state, 0);
+        return 0;
+    }
+    m_threadId = id;
+    m_thread = thread;
+    ResumeThread(thread);
+    return 1;
+}
+
+DWORD WINAPI WorkerThread::ThreadMain(void* self)
+{
+    WorkerThread* worker = static_cast<WorkerThread*>(self);
+    DWORD result = worker->m_routine(worker->m_argument, worker->m_value);
+    worker->m_result = result;
+    HANDLE thread = (HANDLE)InterlockedExchangePointer((void* volatile*)&worker->m_thread, nullptr);
+    // The owner may destroy the worker as soon as it sees the running mark cleared, so the
+    // done event is signalled through a handle of this thread's own.
+    HANDLE done = nullptr;
+    if (worker->m_done.Handle())
+        DuplicateHandle(GetCurrentProcess(), worker->m_done.Handle(), GetCurrentProcess(), &done, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+    InterlockedExchange(&worker->m_state, 0);
+    if (done) {
+        SetEvent(done);
+        CloseHandle(done);
+    }
+    if (thread) CloseHandle(thread);
+    return result;
+}
+
+int WorkerThread::Wait(DWORD milliseconds)
+{
+    if (!Running()) return 0;
+    return m_done.PumpingWait(milliseconds == 0 ? INFINITE : milliseconds);
+}
+
+void WorkerThread::Stop()
+{
+    HANDLE thread = (HANDLE)InterlockedExchangePointer((void* volatile*)&m_thread, nullptr);
+    if (InterlockedExchange(&m_state, 0) & RunningFlag) {
+        if (thread) TerminateThread(thread, 0);
+        m_result = 0;
+        m_done.Close();
+    }
+    if (thread) CloseHandle(thread);
+}
+
+void CriticalSectionHolder::Initialise()
+{
+    if (m_initialised) return;
+    InitializeCriticalSection(&m_section);
+    m_initialised = true;
+}
+
+void CriticalSectionHolder::Enter()
+{
+    if (m_initialised) EnterCriticalSection(&m_section);
+}
+
+void CriticalSectionHolder::Leave()
+{
+    if (m_initialised) LeaveCriticalSection(&m_section);
+}
+
+void CriticalSectionHolder::Delete()
+{
+    if (m_initialised) {
+        DeleteCriticalSection(&m_section);
+        m_initialised = false;
+    }
+}

@@ -1,0 +1,330 @@
+#include "harness/Harness.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <vector>
+
+namespace harness {
+
+namespace {
+
+std::string Env(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+std::wstring Widen(const std::string& text)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0);
+    std::wstring wide((size_t)n, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), &wide[0], n);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string narrow((size_t)n, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &narrow[0], n, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring WithSlash(std::wstring path)
+{
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = (WindowSearch*)parameter;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
+    if (search->className) {
+        wchar_t name[256];
+        if (!GetClassNameW(window, name, 256) || wcscmp(name, search->className) != 0) return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+std::wstring WindowsPath(const std::string& unixPath)
+{
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
+    UnixNameFunction unixName =
+        (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (unixName) {
+        char* name = unixName(windowsPath.c_str());
+        if (name) {
+            std::string result = name;
+            HeapFree(GetProcessHeap(), 0, name);
+            return result;
+        }
+    }
+    std::wstring path = windowsPath;
+    if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':') path = path.substr(2);
+    for (wchar_t& c : path)
+        if (c == L'\\') c = L'/';
+    return Narrow(path);
+}
+
+std::wstring SourceDir()
+{
+    return WithSlash(WindowsPath(Env("ORVANE_SOURCE_DIR")));
+}
+
+std::wstring BuildDir()
+{
+    return WithSlash(WindowsPath(Env("ORVANE_BUILD_DIR")));
+}
+
+std::wstring ScratchDir(const wchar_t* name)
+{
+    std::wstring root = BuildDir() + L"scratch\\";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring folder = root + name;
+    RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return WithSlash(folder);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+
+bool RunUnix(const std::wstring& commandLine, DWORD timeout)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    DWORD waited = WaitForSingleObject(process.hProcess, timeout);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return waited == WAIT_OBJECT_0;
+}
+
+bool HttpFixture::Start(const std::wstring& routesFile)
+{
+    Stop();
+    static LONG counter = 0;
+    wchar_t name[64];
+    swprintf(name, 64, L"http-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    m_folder = ScratchDir(name);
+    std::wstring portFile = m_folder + L"port";
+    std::wstring command = L"/usr/bin/python3 " + Widen(UnixPath(SourceDir() + L"tests\\harness\\http_fixture.py")) +
+                           L" --routes " + Widen(UnixPath(routesFile)) + L" --port-file " +
+                           Widen(UnixPath(portFile)) + L" --log " + Widen(UnixPath(m_folder + L"requests.log"));
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 200; i++) {
+        std::string text = ReadFileBytes(portFile);
+        if (!text.empty() && text.back() == '\n') {
+            m_port = atoi(text.c_str());
+            return m_port > 0;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
+void HttpFixture::Stop()
+{
+    if (m_port == 0) return;
+    // The server ends on this request; it also ends by itself after a while.
+    HANDLE stopFile = CreateFileW((m_folder + L"stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (stopFile != INVALID_HANDLE_VALUE) CloseHandle(stopFile);
+    for (int i = 0; i < 100; i++) {
+        if (GetFileAttributesW((m_folder + L"stopped").c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(50);
+    }
+    m_port = 0;
+}
+
+std::wstring HttpFixture::Url(const wchar_t* path) const
+{
+    wchar_t url[512];
+    swprintf(url, 512, L"http://127.0.0.1:%d%s", m_port, path);
+    return url;
+}
+
+std::string HttpFixture::RequestLog() const
+{
+    return ReadFileBytes(m_folder + L"requests.log");
+}
+
+bool GuiProgram::Start(const std::wstring& program, const std::wstring& arguments)
+{
+    Terminate();
+    std::wstring command = L"\"" + program + L"\"";
+    if (!arguments.empty()) command += L" " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &m_process)) {
+        ZeroMemory(&m_process, sizeof(m_process));
+        return false;
+    }
+    WaitForInputIdle(m_process.hProcess, 10000);
+    return true;
+}
+
+HWND GuiProgram::WaitForWindow(const wchar_t* className, DWORD timeout)
+{
+    if (!m_process.hProcess) return nullptr;
+    DWORD start = GetTickCount();
+    do {
+        WindowSearch search = {m_process.dwProcessId, className, nullptr};
+        EnumWindows(FindProcessWindow, (LPARAM)&search);
+        if (search.found) return search.found;
+        if (WaitForSingleObject(m_process.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
+    } while (GetTickCount() - start < timeout);
+    return nullptr;
+}
+
+long GuiProgram::WaitForExit(DWORD timeout)
+{
+    if (!m_process.hProcess) return -1;
+    if (WaitForSingleObject(m_process.hProcess, timeout) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(m_process.hProcess, &code);
+    return (long)code;
+}
+
+void GuiProgram::Terminate()
+{
+    if (!m_process.hProcess) return;
+    if (WaitForSingleObject(m_process.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(m_process.hProcess, 1);
+        WaitForSingleObject(m_process.hProcess, 5000);
+    }
+    CloseHandle(m_process.hThread);
+    CloseHandle(m_process.hProcess);
+    ZeroMemory(&m_process, sizeof(m_process));
+}
+
+bool TakeScreenshot(const std::wstring& path)
+{
+    DeleteFileW(path.c_str());
+    std::wstring command = L"/usr/bin/import -window root " + Widen(UnixPath(path));
+    if (!RunUnix(command, 30000)) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0;
+}
+
+bool Image::Load(const std::wstring& ppmPath)
+{
+    std::string bytes = ReadFileBytes(ppmPath);
+    int maxValue = 0, offset = 0;
+    if (sscanf(bytes.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &offset) != 3 || maxValue != 255) return false;
+    offset++;  // the single white-space character after the header
+    size_t size = (size_t)width * (size_t)height * 3;
+    if (width <= 0 || height <= 0 || bytes.size() < (size_t)offset + size) return false;
+    pixels = bytes.substr((size_t)offset, size);
+    return true;
+}
+
+unsigned long Image::Pixel(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    const unsigned char* p = (const unsigned char*)pixels.data() + ((size_t)y * (size_t)width + (size_t)x) * 3;
+    return ((unsigned long)p[0] << 16) | ((unsigned long)p[1] << 8) | p[2];
+}
+
+int Image::Count(const RECT& area, unsigned long rgb) const
+{
+    int count = 0;
+    for (int y = area.top; y < area.bottom; y++)
+        for (int x = area.left; x < area.right; x++)
+            if (Pixel(x, y) == rgb) count++;
+    return count;
+}
+
+bool CaptureScreen(Image& image)
+{
+    static LONG counter = 0;
+    wchar_t name[64];
+    swprintf(name, 64, L"screen-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    std::wstring folder = ScratchDir(name);
+    std::wstring path = folder + L"screen.ppm";
+    bool ok = TakeScreenshot(path) && image.Load(path);
+    RemoveTree(folder.substr(0, folder.size() - 1));
+    return ok;
+}
+
+}  // namespace harness

@@ -1,0 +1,87 @@
+// Helpers shared by the test suites: where things are, Unix commands started from the
+// Windows side, the loopback HTTP fixture server, and GUI programs with screenshots.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace harness {
+
+// Windows path of a Unix path (Wine maps the Unix root to drive Z:).
+std::wstring WindowsPath(const std::string& unixPath);
+// Unix path of a Windows path.
+std::string UnixPath(const std::wstring& windowsPath);
+// The source and build trees, as Windows paths ending in a backslash.
+std::wstring SourceDir();
+std::wstring BuildDir();
+// A fresh, empty folder under the build tree for one test; ends in a backslash.
+std::wstring ScratchDir(const wchar_t* name);
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+void RemoveTree(const std::wstring& path);
+
+// Runs a Unix program (absolute path first) and waits up to `timeout` milliseconds.
+// Answers false when it could not be started or did not end in time.
+bool RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);
+
+// A Python HTTP server on 127.0.0.1 and a free port, answering from a JSON table of routes
+// (tests/harness/http_fixture.py tells the format). Every request it receives is appended
+// to a log.
+class HttpFixture {
+public:
+    HttpFixture() : m_port(0) {}
+    ~HttpFixture() { Stop(); }
+    HttpFixture(const HttpFixture&) = delete;
+    HttpFixture& operator=(const HttpFixture&) = delete;
+
+    bool Start(const std::wstring& routesFile);
+    void Stop();
+    int Port() const { return m_port; }
+    std::wstring Url(const wchar_t* path) const;
+    // The requests received so far, as the server logged them.
+    std::string RequestLog() const;
+
+private:
+    int m_port;
+    std::wstring m_folder;
+};
+
+// A GUI program started in the prefix; ended (if still running) on destruction.
+class GuiProgram {
+public:
+    GuiProgram() { ZeroMemory(&m_process, sizeof(m_process)); }
+    ~GuiProgram() { Terminate(); }
+    GuiProgram(const GuiProgram&) = delete;
+    GuiProgram& operator=(const GuiProgram&) = delete;
+
+    bool Start(const std::wstring& program, const std::wstring& arguments = L"");
+    // The first visible top-level window of the program (optionally of a class), within the time.
+    HWND WaitForWindow(const wchar_t* className = nullptr, DWORD timeout = 20000);
+    // Waits for the program's end; answers its exit code, or -1 on time-out.
+    long WaitForExit(DWORD timeout = 20000);
+    void Terminate();
+    DWORD ProcessId() const { return m_process.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION m_process;
+};
+
+// Screenshot of the whole X screen into an image file; the format follows the extension
+// (".png", or ".ppm" for a file Image can read).
+bool TakeScreenshot(const std::wstring& path);
+
+// An RGB picture of the screen.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::string pixels;  // 3 bytes per pixel, rows top down
+    bool Load(const std::wstring& ppmPath);
+    // 0xRRGGBB; 0 outside the picture.
+    unsigned long Pixel(int x, int y) const;
+    // Pixels of exactly this colour inside a rectangle.
+    int Count(const RECT& area, unsigned long rgb) const;
+};
+bool CaptureScreen(Image& image);
+
+}  // namespace harness

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Loopback HTTP fixture server for the tests.
+
+Routes come from a JSON file:
+    {"GET /path": {"status": 200, "headers": {"Name": "value"}, "body": "text"},
+     "POST /upload": {"status": 200, "body_file": "answer.xml", "delay": 0.5}}
+A key is "METHOD PATH"; a path with a query string is matched exactly first, then
+without its query. "body_file" is relative to the routes file. Unknown routes answer 404.
+
+Every request is appended to the log as
+    === METHOD PATH LENGTH\\r\\n<headers>\\r\\n<body bytes>\\r\\n
+The port goes to --port-file once the server listens. The server ends when a file named
+"stop" appears beside the port file (then it writes "stopped"), or after --lifetime seconds.
+"""
+import argparse
+import http.server
+import json
+import os
+import socketserver
+import threading
+import time
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--routes", required=True)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--lifetime", type=float, default=900)
+    args = parser.parse_args()
+
+    with open(args.routes, "r", encoding="utf-8") as f:
+        routes = json.load(f)
+    base = os.path.dirname(os.path.abspath(args.routes))
+    log_lock = threading.Lock()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *_):
+            pass
+
+        def handle_any(self):
+            length = int(self.headers.get("Content-Length") or 0)
+            body = self.rfile.read(length) if length > 0 else b""
+            with log_lock, open(args.log, "ab") as log:
+                log.write(("=== %s %s %d\r\n" % (self.command, self.path, len(body))).encode("latin-1"))
+                log.write(bytes(self.headers))
+                log.write(body + b"\r\n")
+            route = routes.get("%s %s" % (self.command, self.path))
+            if route is None:
+                route = routes.get("%s %s" % (self.command, self.path.split("?", 1)[0]))
+            if route is None:
+                route = {"status": 404, "body": "not found"}
+            time.sleep(float(route.get("delay", 0)))
+            if "body_file" in route:
+                with open(os.path.join(base, route["body_file"]), "rb") as f:
+                    payload = f.read()
+            else:
+                payload = route.get("body", "").encode("utf-8")
+            self.send_response(int(route.get("status", 200)))
+            headers = route.get("headers", {})
+            for name, value in headers.items():
+                self.send_header(name, value)
+            if "Content-Length" not in headers:
+                self.send_header("Content-Length", str(len(payload)))
+            self.end_headers()
+            if self.command != "HEAD":
+                self.wfile.write(payload)
+
+        do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = handle_any
+
+    class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+        daemon_threads = True
+        allow_reuse_address = True
+
+    server = Server(("127.0.0.1", 0), Handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    with open(args.port_file + ".tmp", "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(args.port_file + ".tmp", args.port_file)
+
+    folder = os.path.dirname(os.path.abspath(args.port_file))
+    deadline = time.time() + args.lifetime
+    while time.time() < deadline and not os.path.exists(os.path.join(folder, "stop")):
+        time.sleep(0.05)
+    server.shutdown()
+    server.server_close()
+    with open(os.path.join(folder, "stopped"), "w") as f:
+        f.write("stopped\n")
+
+
+if __name__ == "__main__":
+    main()
