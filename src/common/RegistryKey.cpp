@@ -60,7 +60,9 @@ int RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, DWORD& charact
     DWORD size = capacity * sizeof(wchar_t);
     LONG status = RegQueryValueExW(m_key, name, nullptr, &type, (BYTE*)buffer, &size);
     if (status == ERROR_MORE_DATA) {
-        characters = size / sizeof(wchar_t) + 1;
+        // The stored size normally includes the terminating zero; callers that grow their
+        // buffer add one for values stored without it.
+        characters = size / sizeof(wchar_t);
         buffer[0] = L'\0';
         return 0;
     }

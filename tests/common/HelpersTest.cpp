@@ -104,7 +104,7 @@ TEST(Timing, TickCountAndStopwatch)
     EXPECT_LT(watch.Milliseconds(), 5000u);
     EXPECT_GE(watch.Microseconds(), watch.Milliseconds() * 1000);
     EXPECT_LT(watch.Microseconds(), (watch.Milliseconds() + 1) * 1000);
-    EXPECT_GE(TickCount64() - before, 50u);
+    EXPECT_GE(TickCount64() - before, 40u) << "the tick count moves in coarse steps";
 }
 
 namespace {

@@ -57,9 +57,12 @@ TEST(WideString, FormatGivesUpBeyondLimit)
     EXPECT_EQ(0, s.Format(L"%s", huge.c_str()));
     EXPECT_TRUE(s.IsEmpty());
 
-    std::wstring fits((size_t)WideString::FormatLimit - 10, L'c');
+    // The last step that stays within the limit ends at 10400 + 306 * 10240 characters.
+    std::wstring fits(10400 + 306 * 10240 - 1, L'c');
     EXPECT_EQ(1, s.Format(L"%s", fits.c_str()));
-    EXPECT_EQ(WideString::FormatLimit - 10, s.Length());
+    EXPECT_EQ((int)fits.size(), s.Length());
+    std::wstring oneMore(fits.size() + 1, L'c');
+    EXPECT_EQ(0, s.Format(L"%s", oneMore.c_str()));
 }
 
 TEST(WideString, OutOfMemoryLeavesEmptyDefaultString)

@@ -152,20 +152,40 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
-bool RunUnix(const std::wstring& commandLine, DWORD timeout)
+int RunUnix(const std::wstring& commandLine, DWORD timeout)
 {
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    // Wine does not follow a Unix child to its end, so the command writes its exit status
+    // into a marker file that is polled here.
+    static LONG counter = 0;
+    wchar_t name[64];
+    swprintf(name, 64, L"unix-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    std::wstring folder = ScratchDir(name);
+    std::wstring marker = folder + L"status";
+    std::wstring unixMarker = Widen(UnixPath(marker));
+    std::wstring command = L"/bin/sh -c \"" + commandLine + L"; echo $? > " + unixMarker + L".tmp && mv " +
+                           unixMarker + L".tmp " + unixMarker + L"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    DWORD waited = WaitForSingleObject(process.hProcess, timeout);
+        return -1;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return waited == WAIT_OBJECT_0;
+    int status = -1;
+    DWORD start = GetTickCount();
+    do {
+        std::string text = ReadFileBytes(marker);
+        if (!text.empty()) {
+            status = atoi(text.c_str());
+            break;
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < timeout);
+    RemoveTree(folder.substr(0, folder.size() - 1));
+    return status;
 }
 
 bool HttpFixture::Start(const std::wstring& routesFile)
@@ -176,9 +196,13 @@ bool HttpFixture::Start(const std::wstring& routesFile)
     swprintf(name, 64, L"http-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
     m_folder = ScratchDir(name);
     std::wstring portFile = m_folder + L"port";
-    std::wstring command = L"/usr/bin/python3 " + Widen(UnixPath(SourceDir() + L"tests\\harness\\http_fixture.py")) +
-                           L" --routes " + Widen(UnixPath(routesFile)) + L" --port-file " +
-                           Widen(UnixPath(portFile)) + L" --log " + Widen(UnixPath(m_folder + L"requests.log"));
+    // Its own output goes to a file: a server that outlives a crashed test must not hold
+    // the test runner's pipes open.
+    std::wstring command = L"/bin/sh -c \"exec /usr/bin/python3 " +
+                           Widen(UnixPath(SourceDir() + L"tests\\harness\\http_fixture.py")) + L" --routes " +
+                           Widen(UnixPath(routesFile)) + L" --port-file " + Widen(UnixPath(portFile)) + L" --log " +
+                           Widen(UnixPath(m_folder + L"requests.log")) + L" </dev/null >" +
+                           Widen(UnixPath(m_folder + L"server.out")) + L" 2>&1\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
     STARTUPINFOW startup;
@@ -216,7 +240,7 @@ void HttpFixture::Stop()
 std::wstring HttpFixture::Url(const wchar_t* path) const
 {
     wchar_t url[512];
-    swprintf(url, 512, L"http://127.0.0.1:%d%s", m_port, path);
+    swprintf(url, 512, L"http://127.0.0.1:%d%ls", m_port, path);
     return url;
 }
 
@@ -281,8 +305,8 @@ void GuiProgram::Terminate()
 bool TakeScreenshot(const std::wstring& path)
 {
     DeleteFileW(path.c_str());
-    std::wstring command = L"/usr/bin/import -window root " + Widen(UnixPath(path));
-    if (!RunUnix(command, 30000)) return false;
+    std::wstring command = L"/usr/bin/import -window root -depth 8 " + Widen(UnixPath(path));
+    if (RunUnix(command, 30000) != 0) return false;
     WIN32_FILE_ATTRIBUTE_DATA data;
     return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0;
 }

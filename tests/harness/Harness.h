@@ -21,9 +21,9 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void RemoveTree(const std::wstring& path);
 
-// Runs a Unix program (absolute path first) and waits up to `timeout` milliseconds.
-// Answers false when it could not be started or did not end in time.
-bool RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);
+// Runs a Unix shell command (no double quotes in it) and waits up to `timeout`
+// milliseconds. Answers its exit status, or -1 when it could not start or did not end in time.
+int RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);
 
 // A Python HTTP server on 127.0.0.1 and a free port, answering from a JSON table of routes
 // (tests/harness/http_fixture.py tells the format). Every request it receives is appended

@@ -26,7 +26,7 @@ def main():
     parser.add_argument("--routes", required=True)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--log", required=True)
-    parser.add_argument("--lifetime", type=float, default=900)
+    parser.add_argument("--lifetime", type=float, default=300)
     args = parser.parse_args()
 
     with open(args.routes, "r", encoding="utf-8") as f:

@@ -44,7 +44,7 @@ TEST(EventHolder, GlobalEventCanBeOpenedByItsFullName)
     EventHolder event;
     ASSERT_EQ(1, event.Create(TRUE, FALSE, name, 1));
     wchar_t full[80];
-    swprintf(full, 80, L"Global\\%s", name);
+    swprintf(full, 80, L"Global\\%ls", name);
     HANDLE opened = OpenEventW(EVENT_MODIFY_STATE, FALSE, full);
     ASSERT_NE(nullptr, opened);
     SetEvent(opened);
