@@ -1,5 +1,6 @@
 // A plain window of a known class and colour for the harness's own GUI checks. It ends
-// with the exit code given as its argument when closed.
+// with the exit code given as its argument when closed; the argument "crash" makes it
+// fault at once, to show that a crash ends a test instead of hanging it.
 #include <windows.h>
 #include <stdlib.h>
 
@@ -14,6 +15,7 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
+    if (lstrcmpW(commandLine, L"crash") == 0) *(volatile int*)nullptr = 1;
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
