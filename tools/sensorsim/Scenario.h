@@ -1,0 +1,65 @@
+// A simulated sensor world: the sensors, their values and a timeline, read from a
+// line-oriented text (see README.md).
+#pragma once
+
+#include <windows.h>
+#include <propsys.h>
+
+#include <string>
+#include <vector>
+
+enum class Generator { Constant, Sine, Walk, Counter, Now };
+
+struct ValueSpec {
+    PROPERTYKEY key;
+    VARTYPE type;           // VT_R4, VT_R8, VT_LPWSTR, VT_I4, VT_UI4, VT_BOOL, VT_FILETIME, VT_CLSID,
+                            // VT_EMPTY, or VT_VECTOR with VT_UI1, VT_R8 or VT_UI4
+    Generator generator;
+    double number;          // constant, sine offset, walk start, counter start
+    double amplitude;       // sine amplitude, walk step, counter step
+    double period;          // sine period in milliseconds
+    std::wstring text;      // VT_LPWSTR constant
+    GUID guid;              // VT_CLSID constant
+    std::vector<double> elements;  // vector constant
+    bool failAt;            // the value store's GetAt fails for this value
+};
+
+enum class NameKind { Text, None, Fail };
+
+struct SensorSpec {
+    GUID id;
+    GUID category;
+    GUID type;
+    NameKind nameKind;
+    std::wstring name;
+    int state;              // SensorState
+    DWORD interval;         // milliseconds between data events; 0 for none
+    bool present;           // present at the start
+    bool failGetData;
+    bool failCollectionIndex;
+    std::vector<ValueSpec> values;
+};
+
+enum class TimelineKind { Enter, Leave, State, Event };
+
+struct TimelineEntry {
+    DWORD at;               // milliseconds from the start
+    TimelineKind kind;
+    int sensor;             // index into Scenario::sensors
+    int state;              // for State
+    GUID event;             // for Event
+};
+
+struct Scenario {
+    std::vector<SensorSpec> sensors;
+    std::vector<TimelineEntry> timeline;  // sorted by time, stable
+
+    // Parses a scenario; on failure answers 0 and describes the first error with its line.
+    int Parse(const std::wstring& text, std::wstring& error);
+    int FindSensor(const GUID& id) const;
+};
+
+// Helpers the parser uses, open for tests.
+int ParseGuidText(const std::wstring& text, GUID& guid);
+int ParseKeyText(const std::wstring& text, PROPERTYKEY& key);
+int ParseStateText(const std::wstring& text, int& state);
