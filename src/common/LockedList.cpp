@@ -71,7 +71,9 @@ void LockedListBase::Clear()
     m_count = 0;
     while (item) {
         LockedListItem* next = item->m_next;
-        delete item;
+        item->m_owner = nullptr;
+        item->m_previous = item->m_next = nullptr;
+        item->Discard();
         item = next;
     }
     Unlock();

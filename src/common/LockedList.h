@@ -9,6 +9,9 @@ class LockedListItem {
 public:
     LockedListItem() : m_owner(nullptr), m_previous(nullptr), m_next(nullptr) {}
     virtual ~LockedListItem() {}
+    // Called when the list lets go of the item (Clear, or the list's end). Items whose
+    // lifetime others share override it; the default destroys the item.
+    virtual void Discard() { delete this; }
     LockedListItem(const LockedListItem&) = delete;
     LockedListItem& operator=(const LockedListItem&) = delete;
 
@@ -33,7 +36,7 @@ public:
     int Append(LockedListItem* item);
     // Unlinks without destroying; the caller owns the item afterwards.
     int Remove(LockedListItem* item);
-    // Unlinks and destroys every element.
+    // Unlinks and discards every element.
     void Clear();
     int Count();
 

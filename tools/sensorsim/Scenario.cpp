@@ -82,6 +82,7 @@ const TypeName TypeNames[] = {
     {L"i4", VT_I4},
     {L"ui4", VT_UI4},
     {L"bool", VT_BOOL},
+    {L"error", VT_ERROR},
     {L"filetime", VT_FILETIME},
     {L"clsid", VT_CLSID},
     {L"empty", VT_EMPTY},
@@ -92,7 +93,7 @@ const TypeName TypeNames[] = {
 
 bool IsNumeric(VARTYPE type)
 {
-    return type == VT_R4 || type == VT_R8 || type == VT_I4 || type == VT_UI4 || type == VT_BOOL;
+    return type == VT_R4 || type == VT_R8 || type == VT_I4 || type == VT_UI4 || type == VT_BOOL || type == VT_ERROR;
 }
 
 bool ParseValue(const std::vector<std::wstring>& words, ValueSpec& value, std::wstring& error)

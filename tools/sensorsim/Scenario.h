@@ -12,7 +12,7 @@ enum class Generator { Constant, Sine, Walk, Counter, Now };
 
 struct ValueSpec {
     PROPERTYKEY key;
-    VARTYPE type;           // VT_R4, VT_R8, VT_LPWSTR, VT_I4, VT_UI4, VT_BOOL, VT_FILETIME, VT_CLSID,
+    VARTYPE type;           // VT_R4, VT_R8, VT_LPWSTR, VT_I4, VT_UI4, VT_BOOL, VT_ERROR, VT_FILETIME, VT_CLSID,
                             // VT_EMPTY, or VT_VECTOR with VT_UI1, VT_R8 or VT_UI4
     Generator generator;
     double number;          // constant, sine offset, walk start, counter start

@@ -65,6 +65,7 @@ HRESULT MakeNumber(VARTYPE type, double number, PROPVARIANT& value)
     case VT_I4: value.lVal = (LONG)llround(number); break;
     case VT_UI4: value.ulVal = number <= 0 ? 0 : (ULONG)llround(number); break;
     case VT_BOOL: value.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case VT_ERROR: value.scode = (SCODE)(LONG)llround(number); break;
     default: value.vt = VT_EMPTY; return E_INVALIDARG;
     }
     return S_OK;

@@ -1,0 +1,40 @@
+// The program's one window: the live tree of sensors, a link, Exit and the update check box.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "common/ModuleVersion.h"
+#include "sensors/SensorManager.h"
+#include "ui/DialogBase.h"
+
+// Posted to the main window when sensor data changed; it rebuilds the tree.
+const UINT RefreshMessage = 0x8000;
+
+// Whether an event at `now` may post a refresh when the last one went out at `last`:
+// more than 1000 ms since, or a clock that ran backwards.
+bool RefreshDue(ULONGLONG now, ULONGLONG last);
+
+class MainDialog : public DialogBase {
+public:
+    MainDialog();
+    ~MainDialog() override;
+
+    int OnInitDialog() override;
+    int CanClose(INT_PTR result) override;
+    int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    void RebuildTree();
+
+private:
+    static int SensorCallback(int kind, SensorRecord* record, UINT_PTR userData);
+
+    ModuleVersion m_titleBuilder;
+    WideString m_title;
+    SensorManager m_sensors;
+    HWND m_tree;
+    HIMAGELIST m_images;
+    DWORD m_mainFlags;
+    volatile LONGLONG m_lastRefreshPost;
+};

@@ -1,0 +1,280 @@
+#include "sensors/SensorManager.h"
+
+#include <propvarutil.h>
+#include <new>
+#include <sensors.h>
+
+#include "sensors/PropertyKeyNames.h"
+#include "sensors/ValueText.h"
+
+namespace {
+
+volatile LONG g_liveRecords = 0;
+
+const GUID CategoryAll = {0xC317C286, 0xC468, 0x4288, {0x99, 0x75, 0xD4, 0xC4, 0x58, 0x7C, 0x44, 0x2C}};
+const IID SensorManagerId = {0xBD77DB67, 0x45A8, 0x42DC, {0x8D, 0x00, 0x6D, 0xCF, 0x15, 0xF8, 0x37, 0x7A}};
+const IID SensorEventsId = {0x5D8DCC91, 0x4641, 0x47E7, {0xB7, 0xC3, 0xB7, 0x4F, 0x48, 0xA6, 0xC3, 0x91}};
+const IID ManagerEventsId = {0x9B3B0B86, 0x266A, 0x4AAD, {0xB2, 0x1F, 0xFD, 0xE5, 0x50, 0x10, 0x01, 0xB7}};
+
+}  // namespace
+
+// Reports one sensor's events to the application. Holds a reference to its record.
+class SensorEventSink : public ISensorEvents {
+public:
+    explicit SensorEventSink(SensorRecord* record) : m_references(1), m_record(record) { record->AddRef(); }
+    virtual ~SensorEventSink() { m_record->Release(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, SensorEventsId)) {
+            *object = static_cast<ISensorEvents*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&m_references); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG count = InterlockedDecrement(&m_references);
+        if (count == 0) delete this;
+        return (ULONG)count;
+    }
+    HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor*, SensorState) override
+    {
+        if (!m_record->Closed()) m_record->owner->Notify(StateChanged, m_record);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport* report) override
+    {
+        if (m_record->Closed()) return S_OK;
+        m_record->owner->ReadFields(m_record, report);
+        m_record->owner->Notify(DataUpdated, m_record);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override
+    {
+        if (!m_record->Closed()) m_record->owner->Notify(SensorEvent, m_record);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID) override
+    {
+        if (!m_record->Closed()) m_record->owner->Notify(DataUpdated, m_record);
+        return S_OK;
+    }
+
+private:
+    volatile LONG m_references;
+    SensorRecord* m_record;
+};
+
+// Reports sensor arrivals to the application.
+class ManagerEventSink : public ISensorManagerEvents {
+public:
+    explicit ManagerEventSink(SensorManager* owner) : m_references(1), m_owner(owner) {}
+    virtual ~ManagerEventSink() {}
+
+    // The manager lets go; calls that arrive later reach nobody.
+    void Detach() { InterlockedExchangePointer((void* volatile*)&m_owner, nullptr); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, ManagerEventsId)) {
+            *object = static_cast<ISensorManagerEvents*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&m_references); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG count = InterlockedDecrement(&m_references);
+        if (count == 0) delete this;
+        return (ULONG)count;
+    }
+    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override
+    {
+        SensorManager* owner = m_owner;
+        if (owner) owner->Notify(SensorEntered, nullptr);
+        return S_OK;
+    }
+
+private:
+    volatile LONG m_references;
+    SensorManager* volatile m_owner;
+};
+
+SensorField::SensorField() : name(), valueText()
+{
+    ZeroMemory(&key, sizeof(key));
+    VariantInit(&value);
+}
+
+SensorField::~SensorField()
+{
+    VariantClear(&value);
+}
+
+SensorRecord::SensorRecord(SensorManager* owner)
+    : owner(owner), sensor(nullptr), category(GUID_NULL), id(GUID_NULL), sink(nullptr), m_references(1), m_closed(0)
+{
+    InterlockedIncrement(&g_liveRecords);
+}
+
+SensorRecord::~SensorRecord()
+{
+    fields.Clear();
+    InterlockedDecrement(&g_liveRecords);
+}
+
+LONG SensorRecord::LiveCount()
+{
+    return g_liveRecords;
+}
+
+void SensorRecord::Release()
+{
+    if (InterlockedDecrement(&m_references) == 0) delete this;
+}
+
+void SensorRecord::Discard()
+{
+    InterlockedExchange(&m_closed, 1);
+    if (sensor) sensor->SetEventSink(nullptr);
+    if (sink) {
+        sink->Release();
+        sink = nullptr;
+    }
+    if (sensor) {
+        sensor->Release();
+        sensor = nullptr;
+    }
+    fields.Clear();
+    Release();
+}
+
+SensorManager::SensorManager() : m_platform(nullptr), m_managerSink(nullptr), m_callback(nullptr), m_userData(0)
+{
+    m_apartment.Initialise(ComApartment::Multithreaded);
+}
+
+SensorManager::~SensorManager()
+{
+    ReleaseSensors();
+    m_callback = nullptr;
+    m_apartment.Release();
+}
+
+void SensorManager::SetCallback(SensorCallback callback, UINT_PTR userData)
+{
+    m_userData = userData;
+    m_callback = callback;
+}
+
+void SensorManager::Notify(int kind, SensorRecord* record)
+{
+    SensorCallback callback = m_callback;
+    if (callback) callback(kind, record, m_userData);
+}
+
+SensorRecord* SensorManager::EnumerateSensors()
+{
+    m_sensors.Clear();
+    if (!m_platform &&
+        FAILED(ComApartment::CreateByProgId(L"SensorsApi.SensorManager.1", SensorManagerId, (void**)&m_platform))) {
+        m_platform = nullptr;
+        return nullptr;
+    }
+    ManagerEventSink* managerSink = new (std::nothrow) ManagerEventSink(this);
+    if (m_managerSink) {
+        m_managerSink->Detach();
+        m_managerSink->Release();
+    }
+    m_managerSink = managerSink;
+    if (managerSink) m_platform->SetEventSink(managerSink);
+
+    ISensorCollection* collection = nullptr;
+    ULONG count = 0;
+    if (SUCCEEDED(m_platform->GetSensorsByCategory(CategoryAll, &collection)) && collection &&
+        SUCCEEDED(collection->GetCount(&count))) {
+        for (ULONG i = 0; i < count; i++) {
+            ISensor* sensor = nullptr;
+            if (FAILED(collection->GetAt(i, &sensor)) || !sensor) continue;
+            SensorRecord* record = new (std::nothrow) SensorRecord(this);
+            if (record) {
+                record->sensor = sensor;
+                sensor->AddRef();
+                BSTR name = nullptr;
+                if (SUCCEEDED(sensor->GetFriendlyName(&name)) && name) record->friendlyName.Assign(name);
+                SysFreeString(name);
+                sensor->GetCategory(&record->category);
+                sensor->GetID(&record->id);
+                record->sink = new (std::nothrow) SensorEventSink(record);
+                if (record->sink) {
+                    sensor->SetEventSink(record->sink);
+                    sensor->SetEventInterest(nullptr, 0);
+                }
+                m_sensors.Append(record);
+            }
+            sensor->Release();
+        }
+    }
+    if (collection) collection->Release();
+    return m_sensors.First();
+}
+
+SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* report)
+{
+    if (!record) return nullptr;
+    ListLock lock(record->fields);
+    record->fields.Clear();
+    if (report) {
+        report->AddRef();
+    } else if (!record->sensor || FAILED(record->sensor->GetData(&report)) || !report) {
+        return nullptr;
+    }
+    IPortableDeviceValues* values = nullptr;
+    DWORD count = 0;
+    if (SUCCEEDED(report->GetSensorValues(nullptr, &values)) && values && SUCCEEDED(values->GetCount(&count))) {
+        for (DWORD i = 0; i < count; i++) {
+            SensorField* field = new (std::nothrow) SensorField();
+            if (!field) continue;
+            PROPVARIANT value;
+            PropVariantInit(&value);
+            if (FAILED(values->GetAt(i, &field->key, &value))) {
+                delete field;
+                continue;
+            }
+            DisplayName(LookupKeyName(field->key), field->key, field->name);
+            try {
+                FormatValue(value, field->value, field->valueText);
+            } catch (const ValueConversionError&) {
+                field->valueText.Clear();
+            }
+            PropVariantClear(&value);
+            record->fields.Append(field);
+        }
+    }
+    if (values) values->Release();
+    report->Release();
+    return record->fields.First();
+}
+
+void SensorManager::ReleaseSensors()
+{
+    if (m_platform) {
+        m_platform->Release();
+        m_platform = nullptr;
+    }
+    if (m_managerSink) {
+        m_managerSink->Detach();
+        m_managerSink->Release();
+        m_managerSink = nullptr;
+    }
+    m_sensors.Clear();
+}

@@ -1,0 +1,100 @@
+// The program's door to the platform's sensor service: the sensors, their current values,
+// and the event sinks through which the platform reports.
+#pragma once
+
+#include <windows.h>
+#include <sensorsapi.h>
+
+#include "common/ComApartment.h"
+#include "common/LockedList.h"
+#include "common/WideString.h"
+
+class SensorManager;
+class SensorEventSink;
+class ManagerEventSink;
+
+enum SensorEventKind {
+    DataUpdated = 0,
+    SensorEntered = 1,
+    SensorEvent = 3,
+    StateChanged = 4,
+};
+
+class SensorRecord;
+typedef int (*SensorCallback)(int kind, SensorRecord* record, UINT_PTR userData);
+
+// One data value of a sensor.
+class SensorField : public LockedListItem {
+public:
+    SensorField();
+    ~SensorField() override;
+
+    PROPERTYKEY key;
+    WideString name;
+    VARIANT value;
+    WideString valueText;
+};
+
+// One sensor. Its lifetime is shared: the sensor list holds one reference and the sensor's
+// event sink another, so that an event call still running on a platform thread never
+// finds the record gone.
+class SensorRecord : public LockedListItem {
+public:
+    explicit SensorRecord(SensorManager* owner);
+
+    void AddRef() { InterlockedIncrement(&m_references); }
+    void Release();
+    // The list lets go: the sink is detached and the sensor released.
+    void Discard() override;
+    bool Closed() const { return m_closed != 0; }
+
+    void Lock() { fields.Lock(); }
+    void Unlock() { fields.Unlock(); }
+
+    LockedList<SensorField> fields;
+    SensorManager* owner;
+    ISensor* sensor;
+    WideString friendlyName;
+    GUID category;
+    GUID id;
+    SensorEventSink* sink;
+
+    // Records alive in the process (for leak checks).
+    static LONG LiveCount();
+
+private:
+    ~SensorRecord() override;
+
+    volatile LONG m_references;
+    volatile LONG m_closed;
+};
+
+class SensorManager {
+public:
+    SensorManager();
+    ~SensorManager();
+    SensorManager(const SensorManager&) = delete;
+    SensorManager& operator=(const SensorManager&) = delete;
+
+    void SetCallback(SensorCallback callback, UINT_PTR userData);
+    // Rebuilds the sensor list; answers its first record or null.
+    SensorRecord* EnumerateSensors();
+    // Rebuilds a record's values from a report, or from the sensor's current data when
+    // `report` is null; answers the first field or null.
+    SensorField* ReadFields(SensorRecord* record, ISensorDataReport* report);
+    static SensorRecord* Next(SensorRecord* record) { return LockedList<SensorRecord>::Next(record); }
+    void ReleaseSensors();
+
+    // Hands an event to the registered callback.
+    void Notify(int kind, SensorRecord* record);
+    bool HasPlatformManager() const { return m_platform != nullptr; }
+    LockedList<SensorRecord>& Sensors() { return m_sensors; }
+
+private:
+    LockedList<SensorRecord> m_sensors;
+    ComApartment m_apartment;
+    ISensorManager* m_platform;
+    ManagerEventSink* m_managerSink;
+    SensorCallback m_callback;
+    UINT_PTR m_userData;
+};
