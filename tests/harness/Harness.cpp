@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <commctrl.h>
+
 #include <vector>
 
 namespace harness {
@@ -300,6 +302,61 @@ void GuiProgram::Terminate()
     CloseHandle(m_process.hThread);
     CloseHandle(m_process.hProcess);
     ZeroMemory(&m_process, sizeof(m_process));
+}
+
+bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows)
+{
+    rows.clear();
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tree, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) return false;
+    const SIZE_T textCapacity = 1024;
+    BYTE* remote = (BYTE*)VirtualAllocEx(process, nullptr, sizeof(TVITEMW) + textCapacity * sizeof(wchar_t),
+                                         MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) {
+        CloseHandle(process);
+        return false;
+    }
+    bool ok = true;
+    struct Pending {
+        HTREEITEM item;
+        int level;
+    };
+    std::vector<Pending> stack;
+    HTREEITEM first = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    // Siblings are pushed in reverse so that they come off the stack in order.
+    auto pushSiblings = [&](HTREEITEM item, int level) {
+        std::vector<HTREEITEM> siblings;
+        for (; item; item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item))
+            siblings.push_back(item);
+        for (auto it = siblings.rbegin(); it != siblings.rend(); ++it) stack.push_back(Pending{*it, level});
+    };
+    pushSiblings(first, 0);
+    while (ok && !stack.empty()) {
+        Pending pending = stack.back();
+        stack.pop_back();
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_STATE | TVIF_HANDLE;
+        item.hItem = pending.item;
+        item.stateMask = TVIS_SELECTED | TVIS_EXPANDED;
+        item.pszText = (wchar_t*)(remote + sizeof(TVITEMW));
+        item.cchTextMax = (int)textCapacity;
+        SIZE_T moved = 0;
+        ok = WriteProcessMemory(process, remote, &item, sizeof(item), &moved) &&
+             SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)remote);
+        std::vector<wchar_t> text(textCapacity + 1, L'\0');
+        ok = ok && ReadProcessMemory(process, remote, &item, sizeof(item), &moved) &&
+             ReadProcessMemory(process, remote + sizeof(TVITEMW), text.data(), textCapacity * sizeof(wchar_t), &moved);
+        if (!ok) break;
+        rows.push_back(TreeRowInfo{pending.level, text.data(), item.iImage, (item.state & TVIS_SELECTED) != 0,
+                                   (item.state & TVIS_EXPANDED) != 0});
+        pushSiblings((HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)pending.item),
+                     pending.level + 1);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return ok;
 }
 
 bool TakeScreenshot(const std::wstring& path)

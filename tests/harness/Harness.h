@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace harness {
 
@@ -66,6 +67,18 @@ public:
 private:
     PROCESS_INFORMATION m_process;
 };
+
+// One row of another process's tree view.
+struct TreeRowInfo {
+    int level;
+    std::wstring text;
+    int image;
+    bool selected;
+    bool expanded;
+};
+// Reads every row of a tree view of another process, depth first, through memory of that
+// process. Answers false when the process cannot be read.
+bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows);
 
 // Screenshot of the whole X screen into an image file; the format follows the extension
 // (".png", or ".ppm" for a file Image can read).

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <propvarutil.h>
+
+#include <string>
+
+#include "sensors/ValueText.h"
+
+namespace {
+
+std::wstring Text(const VARIANT& variant)
+{
+    WideString text;
+    VariantText(variant, text);
+    return text.Text();
+}
+
+std::wstring Formatted(PROPVARIANT& value)
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    WideString text;
+    FormatValue(value, variant, text);
+    VariantClear(&variant);
+    return text.Text();
+}
+
+}  // namespace
+
+TEST(ValueText, FloatingPointWithSixDecimals)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_R4;
+    V_R4(&v) = 9.81f;
+    EXPECT_EQ(L"9.810000", Text(v));
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = -0.5;
+    EXPECT_EQ(L"-0.500000", Text(v));
+    V_R8(&v) = 0.0;
+    EXPECT_EQ(L"0.000000", Text(v));
+    V_R8(&v) = 1234567.25;
+    EXPECT_EQ(L"1234567.250000", Text(v)) << "no grouping";
+}
+
+TEST(ValueText, StringsArraysAndPlatformTexts)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(L"  spaced\tand \"quoted\"  ");
+    EXPECT_EQ(L"  spaced\tand \"quoted\"  ", Text(v)) << "strings are shown exactly";
+    VariantClear(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = nullptr;
+    EXPECT_EQ(L"", Text(v));
+
+    V_VT(&v) = VT_ARRAY | VT_R8;
+    V_ARRAY(&v) = SafeArrayCreateVector(VT_R8, 0, 3);
+    EXPECT_EQ(L"", Text(v)) << "arrays show nothing";
+    VariantClear(&v);
+
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = -42;
+    EXPECT_EQ(L"-42", Text(v));
+    V_VT(&v) = VT_UI4;
+    V_UI4(&v) = 4000000000u;
+    EXPECT_EQ(L"4000000000", Text(v));
+    V_VT(&v) = VT_BOOL;
+    V_BOOL(&v) = VARIANT_TRUE;
+    EXPECT_EQ(L"-1", Text(v));
+    V_VT(&v) = VT_EMPTY;
+    EXPECT_EQ(L"", Text(v));
+
+    V_VT(&v) = VT_UNKNOWN;
+    V_UNKNOWN(&v) = nullptr;
+    EXPECT_THROW(Text(v), ValueConversionError) << "no text for an object";
+}
+
+TEST(ValueText, ConversionOfEveryPropertyType)
+{
+    PROPVARIANT p;
+    VARIANT v;
+
+    PropVariantInit(&p);
+    p.vt = VT_LPWSTR;
+    p.pwszVal = const_cast<LPWSTR>(L"Berlin");
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_BSTR, V_VT(&v));
+    EXPECT_STREQ(L"Berlin", V_BSTR(&v));
+    VariantClear(&v);
+
+    GUID guid = {0xC317C286, 0xC468, 0x4288, {0x99, 0x75, 0xD4, 0xC4, 0x58, 0x7C, 0x44, 0x2C}};
+    p.vt = VT_CLSID;
+    p.puuid = &guid;
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_STREQ(L"{C317C286-C468-4288-9975-D4C4587C442C}", V_BSTR(&v));
+    VariantClear(&v);
+
+    SYSTEMTIME time = {2024, 3, 5, 15, 13, 45, 30, 0};
+    p.vt = VT_FILETIME;
+    SystemTimeToFileTime(&time, &p.filetime);
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_DATE, V_VT(&v));
+    SYSTEMTIME back;
+    VariantTimeToSystemTime(V_DATE(&v), &back);
+    EXPECT_EQ(2024, back.wYear);
+    EXPECT_EQ(13, back.wHour);
+    EXPECT_EQ(30, back.wSecond);
+
+    double numbers[] = {0.5, -1, 2};
+    p.vt = VT_VECTOR | VT_R8;
+    p.cadbl.cElems = 3;
+    p.cadbl.pElems = numbers;
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_ARRAY | VT_R8, V_VT(&v));
+    double* data = nullptr;
+    SafeArrayAccessData(V_ARRAY(&v), (void**)&data);
+    EXPECT_EQ(-1.0, data[1]);
+    SafeArrayUnaccessData(V_ARRAY(&v));
+    VariantClear(&v);
+
+    BYTE bytes[] = {1, 2, 3, 4};
+    p.vt = VT_VECTOR | VT_UI1;
+    p.caub.cElems = 4;
+    p.caub.pElems = bytes;
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_ARRAY | VT_UI1, V_VT(&v));
+    EXPECT_EQ(4u, V_ARRAY(&v)->rgsabound[0].cElements);
+    VariantClear(&v);
+
+    p.vt = VT_R4;
+    p.fltVal = 9.81f;
+    ASSERT_EQ(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_R4, V_VT(&v));
+    EXPECT_EQ(9.81f, V_R4(&v));
+
+    p.vt = VT_BLOB;
+    EXPECT_NE(S_OK, ConvertPropVariant(p, v));
+    EXPECT_EQ(VT_EMPTY, V_VT(&v));
+}
+
+TEST(ValueText, FormatValueEndToEnd)
+{
+    PROPVARIANT p;
+    PropVariantInit(&p);
+    p.vt = VT_R4;
+    p.fltVal = 9.81f;
+    EXPECT_EQ(L"9.810000", Formatted(p));
+    p.vt = VT_I4;
+    p.lVal = 7;
+    EXPECT_EQ(L"7", Formatted(p));
+    ULONG prns[] = {2, 5};
+    p.vt = VT_VECTOR | VT_UI4;
+    p.caul.cElems = 2;
+    p.caul.pElems = prns;
+    EXPECT_EQ(L"", Formatted(p));
+    p.vt = VT_LPWSTR;
+    p.pwszVal = const_cast<LPWSTR>(L"$GPGGA,1");
+    EXPECT_EQ(L"$GPGGA,1", Formatted(p));
+    p.vt = VT_ERROR;
+    p.scode = E_FAIL;
+    EXPECT_THROW(Formatted(p), ValueConversionError) << "the platform has no text for an error code";
+}
