@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include <commctrl.h>
+
 #include "app/Resources.h"
 #include "app/SensorTree.h"
 #include "common/Timing.h"
@@ -13,11 +15,11 @@ bool RefreshDue(ULONGLONG now, ULONGLONG last)
     return (difference >> 32) != 0 || (DWORD)difference > 1000;
 }
 
-MainDialog::MainDialog() : m_tree(nullptr), m_images(nullptr), m_mainFlags(0), m_lastRefreshPost(0) {}
+MainDialog::MainDialog() : m_mainFlags(0), m_lastRefreshPost(0), m_rebuilds(0) {}
 
 MainDialog::~MainDialog()
 {
-    if (m_images) ImageList_Destroy(m_images);
+    m_tree.Detach();
 }
 
 int MainDialog::OnInitDialog()
@@ -28,19 +30,29 @@ int MainDialog::OnInitDialog()
     SetText(m_title);
     InterlockedExchange64(&m_lastRefreshPost, 0);
 
-    m_tree = Item(IDC_SENSOR_TREE);
-    int size = GetSystemMetrics(SM_CXSMICON);
-    m_images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 3, 0);
-    const int icons[] = {IDI_TREE_ROOT, IDI_TREE_SENSOR, IDI_TREE_VALUE};
-    for (int id : icons) {
-        HICON icon = (HICON)LoadImageW(m_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR);
-        ImageList_AddIcon(m_images, icon);
-        if (icon) DestroyIcon(icon);
-    }
-    SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)m_images);
-
+    m_tree.AttachTreeList(Item(IDC_SENSOR_TREE), m_instance,
+                          TreeListFlags::KeepChildrenOnCollapse | TreeListFlags::KeepImages | TreeListFlags::StaticHeader);
+    m_tree.SetExtendedStyle(0x54, 0x54);
+    m_tree.AddIcon(IDI_TREE_ROOT);
+    m_tree.AddIcon(IDI_TREE_SENSOR);
+    m_tree.AddIcon(IDI_TREE_VALUE);
+    m_tree.AddColumn(L"Item", 0, 400, 0);
+    m_tree.AddColumn(L"Value", 1, 500, 0);
     if (!(m_mainFlags & 0x1)) SetChecked(IDC_AUTO_UPDATE, 1);
+    m_grip.Attach(m_window);
+
+    const struct {
+        int id;
+        DWORD flags;
+    } anchors[4] = {
+        {IDC_SENSOR_TREE, AnchorFlags::StretchWidth | AnchorFlags::StretchHeight},
+        {IDC_WEB_LINK, AnchorFlags::FollowBottom},
+        {IDC_EXIT, AnchorFlags::FollowRight | AnchorFlags::FollowBottom},
+        {IDC_AUTO_UPDATE, AnchorFlags::FollowBottom},
+    };
+    for (int i = 0; i < 4; i++) m_anchors[i].SetUp(Item(anchors[i].id), anchors[i].flags, 0, 0);
     SetMinTrackSize(270, 150, 1);
+
     m_sensors.SetCallback(SensorCallback, (UINT_PTR)this);
     RebuildTree();
     return 1;
@@ -48,6 +60,7 @@ int MainDialog::OnInitDialog()
 
 int MainDialog::CanClose(INT_PTR)
 {
+    m_tree.Detach();
     m_sensors.ReleaseSensors();
     return 1;
 }
@@ -70,9 +83,28 @@ int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_TIMER || message == RefreshMessage) {
+    switch (message) {
+    case WM_SIZE:
+        m_grip.Invalidate();
+        for (LayoutAnchor& anchor : m_anchors) anchor.Move(wParam, lParam);
+        return DialogBase::OnMessage(message, wParam, lParam);
+    case WM_PAINT:
+        if (m_grip.Paint()) return 1;
+        break;
+    case WM_NOTIFY: {
+        LRESULT result = 0;
+        if (m_tree.HandleNotify(m_window, wParam, (NMHDR*)lParam, &result)) return (INT_PTR)result;
+        break;
+    }
+    case WM_NCHITTEST:
+        if (m_grip.HitTest(wParam, lParam)) return 1;
+        break;
+    case WM_TIMER:
+    case RefreshMessage:
         RebuildTree();
         return 1;
+    default:
+        break;
     }
     return DialogBase::OnMessage(message, wParam, lParam);
 }
@@ -89,24 +121,78 @@ int MainDialog::SensorCallback(int kind, SensorRecord*, UINT_PTR userData)
     return 0;
 }
 
+namespace {
+
+// The text that identifies a row across rebuilds: up to its first cell separator or span marker.
+void RowKey(TreeList& tree, HTREEITEM item, WideString& key)
+{
+    wchar_t text[MAX_PATH + 1] = L"";
+    key.Clear();
+    if (item && tree.GetItem(item, text, nullptr, nullptr, nullptr, nullptr)) SelectionKey(text, key);
+}
+
+HTREEITEM NextInOrder(HWND tree, HTREEITEM item)
+{
+    HTREEITEM child = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item);
+    if (child) return child;
+    while (item) {
+        HTREEITEM next = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item);
+        if (next) return next;
+        item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void MainDialog::RememberView(WideString& key, WideString& parentKey, int& ordinal)
+{
+    HWND tree = m_tree.Tree();
+    ordinal = -1;
+    HTREEITEM first = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0);
+    if (!first) return;
+    RowKey(m_tree, first, key);
+    RowKey(m_tree, (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)first), parentKey);
+    ordinal = 0;
+    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0); item && item != first;
+         item = NextInOrder(tree, item))
+        ordinal++;
+}
+
+void MainDialog::RestoreView(const WideString& key, const WideString& parentKey, int ordinal)
+{
+    if (ordinal <= 0) return;
+    HWND tree = m_tree.Tree();
+    HTREEITEM byOrdinal = nullptr;
+    int position = 0;
+    WideString rowKey, rowParent;
+    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0); item;
+         item = NextInOrder(tree, item), position++) {
+        if (position == ordinal) byOrdinal = item;
+        RowKey(m_tree, item, rowKey);
+        if (!rowKey.Equals(key)) continue;
+        RowKey(m_tree, (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item), rowParent);
+        if (rowParent.Equals(parentKey)) {
+            SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)item);
+            return;
+        }
+    }
+    if (byOrdinal) SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)byOrdinal);
+}
+
 void MainDialog::RebuildTree()
 {
-    if (!m_tree) return;
-    SendMessageW(m_tree, WM_SETREDRAW, FALSE, 0);
+    if (!m_tree.Tree()) return;
+    m_rebuilds++;
+    m_tree.SetRedraw(false);
 
-    WideString key;
-    HTREEITEM selected = (HTREEITEM)SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-    if (selected) {
-        wchar_t text[MAX_PATH + 1] = L"";
-        TVITEMW item = {};
-        item.mask = TVIF_TEXT;
-        item.hItem = selected;
-        item.pszText = text;
-        item.cchTextMax = MAX_PATH;
-        SendMessageW(m_tree, TVM_GETITEMW, 0, (LPARAM)&item);
-        SelectionKey(text, key);
-    }
-    SendMessageW(m_tree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
+    WideString selected, key;
+    m_tree.SelectedText(selected);
+    SelectionKey(selected, key);
+    WideString firstKey, firstParent;
+    int firstOrdinal = -1;
+    RememberView(firstKey, firstParent, firstOrdinal);
+    m_tree.DeleteAllRows();
 
     std::vector<SensorSnapshot> sensors;
     for (SensorRecord* record = m_sensors.EnumerateSensors(); record; record = SensorManager::Next(record)) {
@@ -127,25 +213,17 @@ void MainDialog::RebuildTree()
     HTREEITEM parents[3] = {TVI_ROOT, nullptr, nullptr};
     HTREEITEM toSelect = nullptr;
     std::vector<HTREEITEM> sensorRows;
-    for (TreeRow& row : rows) {
-        TVINSERTSTRUCTW insert = {};
-        insert.hParent = parents[row.level];
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
-        insert.item.pszText = const_cast<wchar_t*>(row.text.Text());
-        insert.item.iImage = insert.item.iSelectedImage = row.image;
-        insert.item.cChildren = row.hasChildren ? 1 : 0;
-        insert.item.lParam = 0;
-        HTREEITEM item = (HTREEITEM)SendMessageW(m_tree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
+    for (const TreeRow& row : rows) {
+        HTREEITEM item = m_tree.InsertRow(parents[row.level], TVI_LAST, row.text, row.image, row.image,
+                                          row.hasChildren ? 1 : 0, 0);
         if (row.level < 2) parents[row.level + 1] = item;
         if (row.level == 1 && row.image == SensorImage) sensorRows.push_back(item);
         if (row.select && item) toSelect = item;
     }
-    if (toSelect) SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)toSelect);
-    for (HTREEITEM item : sensorRows) SendMessageW(m_tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)item);
-    SendMessageW(m_tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)parents[1]);
+    if (toSelect) m_tree.SelectRow(toSelect);
+    for (HTREEITEM item : sensorRows) m_tree.ExpandRow(item, TVE_EXPAND);
+    m_tree.ExpandRow(parents[1], TVE_EXPAND);
+    RestoreView(firstKey, firstParent, firstOrdinal);
 
-    SendMessageW(m_tree, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(m_tree, nullptr, TRUE);
-    UpdateWindow(m_tree);
+    m_tree.SetRedraw(true);
 }

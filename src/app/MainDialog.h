@@ -7,6 +7,8 @@
 #include "common/ModuleVersion.h"
 #include "sensors/SensorManager.h"
 #include "ui/DialogBase.h"
+#include "ui/Layout.h"
+#include "ui/TreeList.h"
 
 // Posted to the main window when sensor data changed; it rebuilds the tree.
 const UINT RefreshMessage = 0x8000;
@@ -20,6 +22,9 @@ public:
     MainDialog();
     ~MainDialog() override;
 
+    // The rows of every rebuild, for tests and diagnostics.
+    unsigned long RebuildCount() const { return m_rebuilds; }
+
     int OnInitDialog() override;
     int CanClose(INT_PTR result) override;
     int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
@@ -30,11 +35,16 @@ public:
 private:
     static int SensorCallback(int kind, SensorRecord* record, UINT_PTR userData);
 
+    void RememberView(WideString& firstVisibleKey, WideString& firstVisibleParent, int& firstVisibleOrdinal);
+    void RestoreView(const WideString& firstVisibleKey, const WideString& firstVisibleParent, int firstVisibleOrdinal);
+
     ModuleVersion m_titleBuilder;
     WideString m_title;
     SensorManager m_sensors;
-    HWND m_tree;
-    HIMAGELIST m_images;
+    TreeList m_tree;
+    SizeGrip m_grip;
+    LayoutAnchor m_anchors[4];
     DWORD m_mainFlags;
     volatile LONGLONG m_lastRefreshPost;
+    unsigned long m_rebuilds;
 };

@@ -1,6 +1,9 @@
 #include "ui/DialogBase.h"
 
 #include <commctrl.h>
+#include <stdlib.h>
+
+#include "ui/Theme.h"
 
 WindowBase::WindowBase()
     : m_window(nullptr), m_instance(nullptr), m_smallIcon(nullptr), m_largeIcon(nullptr), m_minWidth(-1),
@@ -90,6 +93,13 @@ INT_PTR DialogBase::RunModal(HINSTANCE instance, int templateId, DWORD flags, HW
         initialise = (InitFunction)m_comctl32.Lookup("InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls = {8, 0x7FFF};
     if (!initialise || !initialise(&controls)) InitCommonControls();
+    void* rewritten = DialogFontFix(instance, templateId, 0, (flags & DialogFlags::ClassicFont) ? 1 : 0);
+    if (rewritten) {
+        INT_PTR result = DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)rewritten, owner, DialogProcedure,
+                                                 (LPARAM)this);
+        free(rewritten);
+        return result;
+    }
     return DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, DialogProcedure, (LPARAM)this);
 }
 
