@@ -1,5 +1,15 @@
 #include "ui/Layout.h"
 
+namespace {
+
+// Half a change, cut toward zero: a shrink by 3 pixels moves a half-anchored control by 1.
+int Half(int change)
+{
+    return (int)(change * 0.5);
+}
+
+}  // namespace
+
 AnchorPlacement PlaceAnchored(DWORD flags, const RECT& control, const RECT& reference, int width, int height)
 {
     using namespace AnchorFlags;
@@ -16,7 +26,7 @@ AnchorPlacement PlaceAnchored(DWORD flags, const RECT& control, const RECT& refe
     else if ((flags & ProportionalX) && referenceWidth != 0)
         placement.x = (int)((double)control.left / referenceWidth * width);
     else if (flags & HalfX)
-        placement.x = (int)(control.left + dx * 0.5);
+        placement.x = control.left + Half(dx);
     else
         placement.x = control.left;
     if (flags & FollowBottom)
@@ -24,19 +34,19 @@ AnchorPlacement PlaceAnchored(DWORD flags, const RECT& control, const RECT& refe
     else if ((flags & ProportionalY) && referenceHeight != 0)
         placement.y = (int)((double)control.top / referenceHeight * height);
     else if (flags & HalfY)
-        placement.y = (int)(control.top + dy * 0.5);
+        placement.y = control.top + Half(dy);
     else
         placement.y = control.top;
     if (flags & StretchWidth)
         placement.width = w0 + dx;
     else if (flags & HalfWidth)
-        placement.width = (int)(w0 + dx * 0.5);
+        placement.width = w0 + Half(dx);
     else
         placement.width = w0;
     if (flags & StretchHeight)
         placement.height = h0 + dy;
     else if (flags & HalfHeight)
-        placement.height = (int)(h0 + dy * 0.5);
+        placement.height = h0 + Half(dy);
     else
         placement.height = h0;
     return placement;

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/Theme.h"
+
+namespace {
+
+int AllInstalled(const wchar_t*)
+{
+    return 1;
+}
+int NoneInstalled(const wchar_t*)
+{
+    return 0;
+}
+int OnlyShellDlg2(const wchar_t* family)
+{
+    return wcscmp(family, L"MS Shell Dlg 2") == 0;
+}
+
+void Words(std::vector<BYTE>& bytes, std::initializer_list<WORD> words)
+{
+    for (WORD w : words) {
+        bytes.push_back((BYTE)w);
+        bytes.push_back((BYTE)(w >> 8));
+    }
+}
+void Text(std::vector<BYTE>& bytes, const wchar_t* text)
+{
+    for (; *text; text++) Words(bytes, {(WORD)*text});
+    Words(bytes, {0});
+}
+void Align(std::vector<BYTE>& bytes)
+{
+    while (bytes.size() % 4) bytes.push_back(0);
+}
+
+// A classic template with one item; `face` null leaves DS_SETFONT out.
+std::vector<BYTE> Classic(const wchar_t* face, WORD points)
+{
+    std::vector<BYTE> t;
+    DWORD style = WS_POPUP | WS_CAPTION | (face ? DS_SETFONT : 0);
+    Words(t, {(WORD)style, (WORD)(style >> 16), 0, 0, 1, 0, 0, 100, 50});
+    Words(t, {0, 0});  // no menu, default class
+    Text(t, L"Title");
+    if (face) {
+        Words(t, {points});
+        Text(t, face);
+    }
+    Align(t);
+    DWORD itemStyle = WS_CHILD | WS_VISIBLE;
+    Words(t, {(WORD)itemStyle, (WORD)(itemStyle >> 16), 0, 0, 5, 5, 40, 12, 1000, 0xFFFF, 0x0080});
+    Text(t, L"OK");
+    Words(t, {0});
+    return t;
+}
+
+std::vector<BYTE> Extended(const wchar_t* face, WORD points)
+{
+    std::vector<BYTE> t;
+    DWORD style = WS_POPUP | DS_SETFONT;
+    Words(t, {1, 0xFFFF, 0, 0, 0, 0, (WORD)style, (WORD)(style >> 16), 1, 0, 0, 80, 40});
+    Words(t, {0, 0});
+    Text(t, L"X");
+    Words(t, {points, 400});
+    t.push_back(0);  // italic
+    t.push_back(1);  // character set
+    Text(t, face);
+    Align(t);
+    for (int i = 0; i < 12; i++) t.push_back((BYTE)(0xA0 + i));  // an item's bytes, copied unchanged
+    return t;
+}
+
+std::wstring FaceAt(const std::vector<BYTE>& bytes, size_t offset)
+{
+    std::wstring face;
+    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
+        wchar_t c = (wchar_t)(bytes[i] | (bytes[i + 1] << 8));
+        if (!c) break;
+        face += c;
+    }
+    return face;
+}
+
+}  // namespace
+
+TEST(DialogFont, ChoosesFaceAndSize)
+{
+    WideString face;
+    int points = 0;
+    ASSERT_EQ(1, ChooseDialogFont(L"Segoe UI", -12, 96, 0, AllInstalled, face, points));
+    EXPECT_STREQ(L"Segoe UI", face.Text());
+    EXPECT_EQ(9, points);
+    ASSERT_EQ(1, ChooseDialogFont(L"Segoe UI", -12, 96, 1, AllInstalled, face, points));
+    EXPECT_STREQ(L"MS Shell Dlg 2", face.Text());
+    EXPECT_EQ(8, points);
+    ASSERT_EQ(1, ChooseDialogFont(L"Tahoma", -11, 96, 1, AllInstalled, face, points));
+    EXPECT_STREQ(L"Tahoma", face.Text()) << "the classic switch only replaces Segoe UI";
+    EXPECT_EQ(8, points);
+    ASSERT_EQ(1, ChooseDialogFont(L"Segoe UI", -18, 144, 0, AllInstalled, face, points));
+    EXPECT_EQ(9, points);
+    ASSERT_EQ(1, ChooseDialogFont(L"Tahoma", -11, 96, 0, OnlyShellDlg2, face, points));
+    EXPECT_STREQ(L"MS Shell Dlg 2", face.Text());
+    ASSERT_EQ(1, ChooseDialogFont(L"Tahoma", -11, 96, 0, NoneInstalled, face, points));
+    EXPECT_STREQ(L"MS Shell Dlg", face.Text());
+    EXPECT_EQ(0, ChooseDialogFont(L"Arial", -12, 96, 0, AllInstalled, face, points));
+    EXPECT_EQ(0, ChooseDialogFont(nullptr, -12, 96, 0, AllInstalled, face, points));
+}
+
+TEST(DialogFont, RewritesClassicAndExtendedTemplates)
+{
+    std::vector<BYTE> classic = Classic(L"MS Sans Serif", 8);
+    std::vector<BYTE> result;
+    ASSERT_EQ(1, RewriteDialogTemplate(classic.data(), classic.size(), L"Segoe UI", 9, result));
+    EXPECT_EQ(classic.size() + 2 * (8 - 13) + 4, result.size());
+    // Header, menu, class and "Title" stay: 18 + 4 + 12 bytes, then the point size.
+    EXPECT_EQ(0, memcmp(classic.data(), result.data(), 34));
+    EXPECT_EQ(9, result[34] | (result[35] << 8));
+    EXPECT_EQ(L"Segoe UI", FaceAt(result, 36));
+    // The item moved to the first 4-byte boundary after the new face, unchanged.
+    size_t oldItem = (36 + 2 * 14 + 3) & ~3u;
+    size_t newItem = (36 + 2 * 9 + 3) & ~3u;
+    EXPECT_EQ(0, memcmp(classic.data() + oldItem, result.data() + newItem, classic.size() - oldItem));
+    DLGTEMPLATE header;
+    memcpy(&header, result.data(), sizeof(header));
+    EXPECT_EQ(1, header.cdit);
+
+    std::vector<BYTE> extended = Extended(L"MS Shell Dlg", 8);
+    ASSERT_EQ(1, RewriteDialogTemplate(extended.data(), extended.size(), L"Tahoma", 8, result));
+    size_t faceOffset = 26 + 4 + 4 + 6;
+    EXPECT_EQ(L"Tahoma", FaceAt(result, faceOffset));
+    size_t newItems = (faceOffset + 2 * 7 + 3) & ~3u;
+    for (int i = 0; i < 12; i++) EXPECT_EQ(0xA0 + i, result[newItems + (size_t)i]);
+
+    std::vector<BYTE> tahoma = Classic(L"Tahoma", 8);
+    EXPECT_EQ(0, RewriteDialogTemplate(tahoma.data(), tahoma.size(), L"Segoe UI", 9, result)) << "another face stays";
+    std::vector<BYTE> noFont = Classic(nullptr, 0);
+    EXPECT_EQ(0, RewriteDialogTemplate(noFont.data(), noFont.size(), L"Segoe UI", 9, result)) << "no DS_SETFONT";
+    EXPECT_EQ(0, RewriteDialogTemplate(classic.data(), 30, L"Segoe UI", 9, result)) << "a cut template";
+    EXPECT_EQ(0, RewriteDialogTemplate(nullptr, 0, L"Segoe UI", 9, result));
+}
+
+TEST(DialogFont, LanguageFallbackAndTheProgramsTemplate)
+{
+    LANGID order[8];
+    DialogLanguages(0x0C07, order);
+    const LANGID expected[8] = {0x0C07, 0x0407, 0x0007, 1033, 2057, 1033, 9, 1031};
+    for (int i = 0; i < 8; i++) EXPECT_EQ(expected[i], order[i]) << i;
+
+    // The test dialog 200 is stored in the neutral language and found through the fallback.
+    void* rewritten = DialogFontFix(GetModuleHandleW(nullptr), 200, 0, 0);
+    if (rewritten) {
+        const DLGTEMPLATE* header = (const DLGTEMPLATE*)rewritten;
+        EXPECT_NE(0u, header->style & DS_SETFONT);
+        free(rewritten);
+    }
+    EXPECT_EQ(nullptr, DialogFontFix(GetModuleHandleW(nullptr), 4242, 0, 0));
+}
+
+TEST(Theme, HelpersDegradeGracefully)
+{
+    // Whatever family this system has first must be found.
+    struct First {
+        static int CALLBACK Take(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM name)
+        {
+            wcscpy((wchar_t*)name, font->lfFaceName);
+            return 0;
+        }
+    };
+    wchar_t installed[LF_FACESIZE] = L"";
+    LOGFONTW all = {};
+    all.lfCharSet = DEFAULT_CHARSET;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &all, First::Take, (LPARAM)installed, 0);
+    ReleaseDC(nullptr, screen);
+    ASSERT_NE(L'\0', installed[0]);
+    EXPECT_EQ(1, FontExists(installed));
+    EXPECT_EQ(0, FontExists(L"Orvane No Such Font Family"));
+    EXPECT_EQ(0, FontExists(nullptr));
+    std::wstring longName = std::wstring(L"Orvane No Such Font Family That Is Long") + std::wstring(40, L'x');
+    EXPECT_EQ(0, FontExists(longName.c_str())) << "compared by its first 31 characters";
+
+    ThemeApi theme;
+    EXPECT_EQ(1, theme.Open(nullptr, nullptr)) << "library only";
+    EXPECT_FALSE(theme.HasTheme());
+    EXPECT_EQ(0, theme.Open(nullptr, L"NoSuchThemeClass"));
+    EXPECT_EQ(1, theme.Open(nullptr, L"BUTTON"));
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(GetDC(nullptr), 20, 20);
+    SelectObject(dc, bitmap);
+    RECT rect = {0, 0, 16, 16};
+    EXPECT_EQ(1, theme.DrawBackground(dc, 3, 1, &rect));
+    theme.Close();
+    EXPECT_EQ(0, theme.DrawBackground(dc, 3, 1, &rect)) << "without a theme nothing is drawn";
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+
+    EXPECT_DOUBLE_EQ(1.0, DpiScale(nullptr, 1)) << "96 dots per inch here";
+    EXPECT_EQ((UINT)(ILC_COLOR32 | ILC_MASK), ImageListColorFlags(0, 32, 0x60000, false));
+    EXPECT_EQ((UINT)(ILC_COLOR16 | ILC_MASK), ImageListColorFlags(0, 32, 0x50051, false)) << "old common controls";
+    EXPECT_EQ((UINT)(ILC_COLOR8 | ILC_MASK), ImageListColorFlags(0, 32, 0x60000, true));
+    EXPECT_EQ((UINT)(ILC_COLOR32 | ILC_MASK), ImageListColorFlags(IconListFlags::Color32, 4, 0, true));
+    EXPECT_EQ((UINT)(ILC_COLOR16 | ILC_MASK), ImageListColorFlags(0, 16, 0x60000, false));
+    EXPECT_EQ((UINT)(ILC_COLOR8 | ILC_MASK), ImageListColorFlags(0, 8, 0x60000, false));
+    EXPECT_EQ((UINT)(ILC_COLOR4 | ILC_MASK), ImageListColorFlags(0, 4, 0x60000, false));
+    EXPECT_EQ((UINT)(ILC_COLOR | ILC_MASK), ImageListColorFlags(0, 1, 0x60000, false));
+
+    IconImageList list;
+    ASSERT_EQ(1, list.Create(IconListFlags::SmallIcons, 0, 0, 10, 20));
+    EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), list.Width());
+    EXPECT_EQ(0, list.AddIcon(GetModuleHandleW(nullptr), 201));
+    EXPECT_EQ(1, list.AddIcon(GetModuleHandleW(nullptr), 201));
+    EXPECT_EQ(-1, list.AddIcon(GetModuleHandleW(nullptr), 9999));
+    EXPECT_EQ(2, ImageList_GetImageCount(list.Handle()));
+    list.RemoveAll();
+    EXPECT_EQ(0, ImageList_GetImageCount(list.Handle()));
+}
