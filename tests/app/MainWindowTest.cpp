@@ -77,6 +77,32 @@ private:
     HMODULE m_library;
 };
 
+// The rows of a tree in display order (everything expanded).
+std::vector<HTREEITEM> VisibleOrder(HWND tree)
+{
+    std::vector<HTREEITEM> order;
+    HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    while (item && order.size() < 10000) {
+        order.push_back(item);
+        HTREEITEM next = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item);
+        while (!next && item) {
+            next = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item);
+            if (!next) item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item);
+        }
+        item = next;
+    }
+    return order;
+}
+
+int FirstVisiblePosition(HWND tree)
+{
+    HTREEITEM first = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0);
+    std::vector<HTREEITEM> order = VisibleOrder(tree);
+    for (size_t i = 0; i < order.size(); i++)
+        if (order[i] == first) return (int)i;
+    return -1;
+}
+
 const char* Scenario =
     "sensor {6C000001-1111-2222-3333-444444444444}\n"
     "name \"GNSS\"\n"
@@ -239,4 +265,100 @@ TEST(MainWindow, ResourcesOfTheProgram)
     EXPECT_EQ(0, value.Find(L"http://"));
     EXPECT_EQ(1, version.GetString(L"InternalName", value));
     EXPECT_EQ(1, version.GetString(L"CompanyName", value));
+}
+
+TEST(MainWindow, ResizesWithAnchorsGripAndMinimumSize)
+{
+    UseScenario("sensor {6C000001-1111-2222-3333-444444444444}\nname \"One\"\n");
+    Running app;
+    ASSERT_TRUE(app.Start());
+    HWND header = FindWindowExW(app.window, nullptr, L"SysHeader32", nullptr);
+    ASSERT_NE(nullptr, header) << "the tree has its column header";
+    EXPECT_EQ(2, (int)SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+
+    auto place = [&](int id) {
+        RECT rect;
+        GetWindowRect(GetDlgItem(app.window, id), &rect);
+        MapWindowPoints(nullptr, app.window, (POINT*)&rect, 2);
+        return rect;
+    };
+    RECT window;
+    GetWindowRect(app.window, &window);
+    RECT tree = place(1004), exit = place(1000), check = place(1006), link = place(1005);
+    SetWindowPos(app.window, nullptr, 0, 0, window.right - window.left + 120, window.bottom - window.top + 80,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    RECT tree2 = place(1004), exit2 = place(1000), check2 = place(1006), link2 = place(1005);
+    EXPECT_EQ(tree.left, tree2.left);
+    EXPECT_EQ(tree.right - tree.left + 120, tree2.right - tree2.left) << "the tree stretches";
+    EXPECT_EQ(tree.bottom - tree.top + 80, tree2.bottom - tree2.top);
+    EXPECT_EQ(exit.left + 120, exit2.left) << "Exit stays in the corner";
+    EXPECT_EQ(exit.top + 80, exit2.top);
+    EXPECT_EQ(check.left, check2.left) << "the check box moves down only";
+    EXPECT_EQ(check.top + 80, check2.top);
+    EXPECT_EQ(link.top + 80, link2.top);
+    RECT headerRect;
+    GetWindowRect(header, &headerRect);
+    RECT treeScreen;
+    GetWindowRect(GetDlgItem(app.window, 1004), &treeScreen);
+    EXPECT_EQ(treeScreen.right - treeScreen.left, headerRect.right - headerRect.left) << "the header follows";
+
+    RECT client;
+    GetClientRect(app.window, &client);
+    POINT corner = {client.right - 3, client.bottom - 3};
+    ClientToScreen(app.window, &corner);
+    EXPECT_EQ(HTBOTTOMRIGHT, SendMessageW(app.window, WM_NCHITTEST, 0, MAKELPARAM(corner.x, corner.y)));
+
+    SetWindowPos(app.window, nullptr, 0, 0, 60, 40, SWP_NOMOVE | SWP_NOZORDER);
+    GetWindowRect(app.window, &window);
+    EXPECT_GT(window.right - window.left, 270) << "270 x 150 dialog units at least";
+    EXPECT_GT(window.bottom - window.top, 150);
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}
+
+TEST(MainWindow, StreamingValuesRefreshAboutOnceASecondWithoutMovingTheView)
+{
+    std::string text;
+    for (int i = 1; i <= 12; i++) {
+        char sensor[400];
+        snprintf(sensor, sizeof(sensor),
+                 "sensor {6C0000%02d-1111-2222-3333-444444444444}\nname \"Sensor %02d\"\ninterval 100\n"
+                 "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 0 1\nvalue SENSOR_DATA_TYPE_CUSTOM_VALUE2 i4 const 5\n",
+                 i, i);
+        text += sensor;
+    }
+    UseScenario(text.c_str());
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(1u + 12 * 3, rows.size());
+
+    // Scroll down and select a value row of the last sensor, as a reader would. A rebuild
+    // between walking the rows and using them makes the handles stale: then try again.
+    bool placed = false;
+    for (int attempt = 0; attempt < 5 && !placed; attempt++) {
+        std::vector<HTREEITEM> order = VisibleOrder(app.tree);
+        if (order.size() != rows.size()) continue;
+        SendMessageW(app.tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)order.back());
+        SendMessageW(app.tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)order[10]);
+        placed = FirstVisiblePosition(app.tree) == 10 && app.Rows().back().selected;
+    }
+    ASSERT_TRUE(placed);
+
+    std::vector<std::wstring> seen;
+    for (int i = 0; i < 35; i++) {
+        std::vector<TreeRowInfo> now = app.Rows();
+        if (now.size() > 2 && (seen.empty() || seen.back() != now[2].text)) seen.push_back(now[2].text);
+        Sleep(100);
+    }
+    EXPECT_GE(seen.size(), 3u) << "the values move while the sensors report";
+    EXPECT_LE(seen.size(), 6u) << "about one rebuild a second, not one per event";
+
+    rows = app.Rows();
+    ASSERT_EQ(37u, rows.size());
+    EXPECT_TRUE(rows.back().selected) << "the selected value row stays selected";
+    int position = FirstVisiblePosition(app.tree);
+    EXPECT_EQ(10, position) << "the view does not jump";
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
 }

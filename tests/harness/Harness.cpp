@@ -304,7 +304,9 @@ void GuiProgram::Terminate()
     ZeroMemory(&m_process, sizeof(m_process));
 }
 
-bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows)
+namespace {
+
+bool ReadTreeOnce(HWND tree, std::vector<TreeRowInfo>& rows)
 {
     rows.clear();
     DWORD processId = 0;
@@ -357,6 +359,18 @@ bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows)
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     CloseHandle(process);
     return ok;
+}
+
+}  // namespace
+
+bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows)
+{
+    // A rebuild in the other process may delete rows while they are read: read again.
+    for (int attempt = 0; attempt < 10; attempt++) {
+        if (ReadTreeOnce(tree, rows)) return true;
+        Sleep(30);
+    }
+    return false;
 }
 
 bool TakeScreenshot(const std::wstring& path)

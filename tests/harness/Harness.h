@@ -77,7 +77,8 @@ struct TreeRowInfo {
     bool expanded;
 };
 // Reads every row of a tree view of another process, depth first, through memory of that
-// process. Answers false when the process cannot be read.
+// process. A read that a rebuild of the tree interrupts is repeated. Answers false when
+// the tree cannot be read.
 bool ReadTree(HWND tree, std::vector<TreeRowInfo>& rows);
 
 // Screenshot of the whole X screen into an image file; the format follows the extension
