@@ -3,20 +3,17 @@
 LockedListBase::LockedListBase() : m_first(nullptr), m_last(nullptr), m_count(0)
 {
     InitializeCriticalSection(&m_lock);
-    m_gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 }
 
 LockedListBase::~LockedListBase()
 {
     Clear();
-    if (m_gate) CloseHandle(m_gate);
     DeleteCriticalSection(&m_lock);
 }
 
 void LockedListBase::Lock()
 {
     EnterCriticalSection(&m_lock);
-    if (m_gate) WaitForSingleObjectEx(m_gate, INFINITE, TRUE);
 }
 
 void LockedListBase::Unlock()

@@ -45,9 +45,9 @@ protected:
     static LockedListItem* NextItem(const LockedListItem* item) { return item ? item->m_next : nullptr; }
 
 private:
+    // A re-entrant critical section. (A signalled gate event waited on after entering would
+    // change nothing but cost a kernel call per lock: thousands per rebuild.)
     CRITICAL_SECTION m_lock;
-    // Created signalled and never reset: waiting on it after entering the lock returns at once.
-    HANDLE m_gate;
     LockedListItem* m_first;
     LockedListItem* m_last;
     int m_count;

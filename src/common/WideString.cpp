@@ -414,6 +414,7 @@ int WideString::ReplaceAll(const wchar_t* what, const wchar_t* with)
     if (!with) with = L"";
     int whatLength = (int)wcslen(what);
     int withLength = (int)wcslen(with);
+    if (Find(what, 0) < 0) return 1;  // nothing to replace: no copy
     bool selfRecreating = wcsstr(with, what) != nullptr;
     WideString result(*this);
     if (result.Length() != Length()) return 0;

@@ -137,6 +137,22 @@ LONG SensorRecord::LiveCount()
     return g_liveRecords;
 }
 
+const WideString* SensorRecord::CachedName(const PROPERTYKEY& key) const
+{
+    for (const auto& entry : m_names)
+        if (SameKey(entry.first, key)) return &entry.second;
+    return nullptr;
+}
+
+void SensorRecord::CacheName(const PROPERTYKEY& key, const WideString& name)
+{
+    if (m_names.size() >= 256) return;
+    try {
+        m_names.emplace_back(key, name);
+    } catch (...) {
+    }
+}
+
 void SensorRecord::Release()
 {
     if (InterlockedDecrement(&m_references) == 0) delete this;
@@ -232,33 +248,53 @@ SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* 
 {
     if (!record) return nullptr;
     ListLock lock(record->fields);
-    record->fields.Clear();
     if (report) {
         report->AddRef();
     } else if (!record->sensor || FAILED(record->sensor->GetData(&report)) || !report) {
+        record->fields.Clear();
         return nullptr;
     }
+    // The fields are rebuilt in place: a sensor reports the same values with every event,
+    // and reusing the field objects spares the allocator (and its lock) on event threads.
+    SensorField* reuse = record->fields.First();
     IPortableDeviceValues* values = nullptr;
     DWORD count = 0;
     if (SUCCEEDED(report->GetSensorValues(nullptr, &values)) && values && SUCCEEDED(values->GetCount(&count))) {
         for (DWORD i = 0; i < count; i++) {
-            SensorField* field = new (std::nothrow) SensorField();
-            if (!field) continue;
             PROPVARIANT value;
             PropVariantInit(&value);
-            if (FAILED(values->GetAt(i, &field->key, &value))) {
-                delete field;
+            PROPERTYKEY key;
+            if (FAILED(values->GetAt(i, &key, &value))) continue;
+            SensorField* field = reuse;
+            if (field) {
+                reuse = LockedList<SensorField>::Next(reuse);
+            } else if (!(field = new (std::nothrow) SensorField())) {
+                PropVariantClear(&value);
                 continue;
+            } else {
+                record->fields.Append(field);
             }
-            DisplayName(LookupKeyName(field->key), field->key, field->name);
+            field->key = key;
+            if (const WideString* cached = record->CachedName(key)) {
+                field->name = *cached;
+            } else {
+                DisplayName(LookupKeyName(key), key, field->name);
+                record->CacheName(key, field->name);
+            }
             try {
                 FormatValue(value, field->value, field->valueText);
             } catch (const ValueConversionError&) {
                 field->valueText.Clear();
             }
             PropVariantClear(&value);
-            record->fields.Append(field);
         }
+    }
+    // Fields beyond this report's values go.
+    while (reuse) {
+        SensorField* next = LockedList<SensorField>::Next(reuse);
+        record->fields.Remove(reuse);
+        delete reuse;
+        reuse = next;
     }
     if (values) values->Release();
     report->Release();

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <sensorsapi.h>
 
+#include <utility>
+#include <vector>
+
 #include "common/ComApartment.h"
 #include "common/LockedList.h"
 #include "common/WideString.h"
@@ -62,11 +65,17 @@ public:
     // Records alive in the process (for leak checks).
     static LONG LiveCount();
 
+    // Display names already made for this sensor's keys; a sensor reports the same keys
+    // with every event. Guarded by the record's lock.
+    const WideString* CachedName(const PROPERTYKEY& key) const;
+    void CacheName(const PROPERTYKEY& key, const WideString& name);
+
 private:
     ~SensorRecord() override;
 
     volatile LONG m_references;
     volatile LONG m_closed;
+    std::vector<std::pair<PROPERTYKEY, WideString>> m_names;
 };
 
 class SensorManager {

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 namespace {
 
 template <DWORD Tag>
@@ -22,6 +24,59 @@ WNDPROC ProcedureOf(DWORD tag)
     case SubclassTag::StyledLabel: return FamilyProcedure<SubclassTag::StyledLabel>;
     default: return nullptr;
     }
+}
+
+// Attached hooks by window and tag. Looking a hook up here instead of in the window's
+// property keeps every message of a subclassed window cheap: on some systems each property
+// read is a round trip to another process.
+class HookTable {
+public:
+    HookTable() { InitializeCriticalSection(&m_lock); }
+    void Add(HWND window, DWORD tag, SubclassHook* hook)
+    {
+        EnterCriticalSection(&m_lock);
+        Remove(window, tag, false);
+        Entry entry = {window, tag, hook};
+        m_entries.push_back(entry);
+        LeaveCriticalSection(&m_lock);
+    }
+    void Remove(HWND window, DWORD tag, bool lock = true)
+    {
+        if (lock) EnterCriticalSection(&m_lock);
+        for (size_t i = 0; i < m_entries.size(); i++)
+            if (m_entries[i].window == window && m_entries[i].tag == tag) {
+                m_entries.erase(m_entries.begin() + (ptrdiff_t)i);
+                break;
+            }
+        if (lock) LeaveCriticalSection(&m_lock);
+    }
+    SubclassHook* Find(HWND window, DWORD tag)
+    {
+        SubclassHook* hook = nullptr;
+        EnterCriticalSection(&m_lock);
+        for (const Entry& entry : m_entries)
+            if (entry.window == window && entry.tag == tag) {
+                hook = entry.hook;
+                break;
+            }
+        LeaveCriticalSection(&m_lock);
+        return hook;
+    }
+
+private:
+    struct Entry {
+        HWND window;
+        DWORD tag;
+        SubclassHook* hook;
+    };
+    CRITICAL_SECTION m_lock;
+    std::vector<Entry> m_entries;
+};
+
+HookTable& Hooks()
+{
+    static HookTable table;
+    return table;
 }
 
 }  // namespace
@@ -47,10 +102,12 @@ int SubclassHook::Attach(HWND window, SubclassCallback callback, void* context)
     m_window = window;
     m_callback = callback;
     m_context = context;
-    // The property goes first so that no message can reach the new procedure without it.
+    // The hook is findable before the new procedure can receive its first message.
     if (!SetPropW(window, name, (HANDLE)this)) return 0;
+    Hooks().Add(window, m_tag, this);
     m_previous = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)procedure);
     if (!m_previous) {
+        Hooks().Remove(window, m_tag);
         RemovePropW(window, name);
         m_window = nullptr;
         return 0;
@@ -67,6 +124,7 @@ int SubclassHook::Detach()
         SetWindowLongPtrW(m_window, GWLP_WNDPROC, (LONG_PTR)m_previous);
         RemovePropW(m_window, name);
     }
+    Hooks().Remove(m_window, m_tag);
     m_previous = nullptr;
     m_window = nullptr;
     return 1;
@@ -79,9 +137,7 @@ LRESULT SubclassHook::CallPrevious(HWND window, UINT message, WPARAM wParam, LPA
 
 LRESULT SubclassHook::Dispatch(DWORD tag, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    wchar_t name[MAX_PATH];
-    PropertyName(tag, name, MAX_PATH);
-    SubclassHook* hook = (SubclassHook*)GetPropW(window, name);
+    SubclassHook* hook = Hooks().Find(window, tag);
     if (!hook) return 0;
     LRESULT result = 0;
     if (hook->m_callback && hook->m_callback(window, message, wParam, lParam, &result, hook->m_context) == 1)

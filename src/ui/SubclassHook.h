@@ -1,5 +1,7 @@
 // Takes over the window procedure of an existing window and routes its messages to a
-// callback; the previous procedure handles what the callback leaves.
+// callback; the previous procedure handles what the callback leaves. The window carries
+// the property "_C_SubClassing_Property_<tag>" while it is hooked, so that a second hook
+// of the same tag is refused.
 #pragma once
 
 #include <windows.h>

@@ -409,7 +409,16 @@ int TreeList::HandleNotify(HWND owner, WPARAM wParam, NMHDR* header, LRESULT* re
     if (header->hwndFrom == m_tree && m_tree && header->code == NM_CUSTOMDRAW) {
         NMTVCUSTOMDRAW* draw = (NMTVCUSTOMDRAW*)header;
         DWORD stage = draw->nmcd.dwDrawStage;
-        if (stage == CDDS_PREPAINT) return StoreResult(owner, CDRF_NOTIFYITEMDRAW, result);
+        if (stage == CDDS_PREPAINT) {
+            m_columnWidths.clear();
+            int columns = (int)SendMessageW(m_header, HDM_GETITEMCOUNT, 0, 0);
+            for (int i = 0; i < columns; i++) {
+                RECT column;
+                if (!SendMessageW(m_header, HDM_GETITEMRECT, (WPARAM)i, (LPARAM)&column)) break;
+                m_columnWidths.push_back(column.right - column.left);
+            }
+            return StoreResult(owner, CDRF_NOTIFYITEMDRAW, result);
+        }
         if (stage != CDDS_ITEMPREPAINT) return StoreResult(owner, CDRF_DODEFAULT, result);
         if (!IsRectEmpty(&draw->nmcd.rc) && PaintRow(draw)) return StoreResult(owner, CDRF_SKIPDEFAULT, result);
     }
@@ -438,13 +447,7 @@ bool TreeList::PaintRow(NMTVCUSTOMDRAW* draw)
 
     FillRect(dc, &row.rect, GetSysColorBrush(COLOR_WINDOW));
 
-    std::vector<int> widths;
-    int columns = (int)SendMessageW(m_header, HDM_GETITEMCOUNT, 0, 0);
-    for (int i = 0; i < columns; i++) {
-        RECT column;
-        if (!SendMessageW(m_header, HDM_GETITEMRECT, (WPARAM)i, (LPARAM)&column)) break;
-        widths.push_back(column.right - column.left);
-    }
+    const std::vector<int>& widths = m_columnWidths;
     std::vector<CellLayout> cells;
     bool span = LayoutRowCells(text, widths, textRect, cells);
     int total = -3;

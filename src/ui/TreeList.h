@@ -130,6 +130,7 @@ private:
     bool PaintRow(NMTVCUSTOMDRAW* draw);
 
     HWND m_header;
+    std::vector<int> m_columnWidths;  // read at the start of each paint
     SubclassHook m_treeHook;
     bool m_themed;
     ThemeApi m_buttonTheme;

@@ -92,9 +92,10 @@ TEST(SubclassHook, AttachRoutesAndDetaches)
     EXPECT_EQ(nullptr, GetPropW(window, name));
 
     ASSERT_EQ(1, hook.Attach(window, Answer42, &calls));
-    RemovePropW(window, name);
-    EXPECT_EQ(0, SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)) << "a vanished property answers 0";
+    EXPECT_NE(nullptr, GetPropW(window, name)) << "the hooked window carries the property";
+    EXPECT_EQ(42, SendMessageW(window, WM_APP + 1, 0, 0));
     DestroyWindow(window);
+    EXPECT_EQ(1, hook.Detach()) << "a destroyed window's hook still detaches";
 }
 
 namespace {
