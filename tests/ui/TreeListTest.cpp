@@ -185,3 +185,59 @@ TEST(TreeList, PaintsCellsUnderTheirColumns)
     SetWindowLongPtrW(host.parent, GWLP_WNDPROC, (LONG_PTR)GetPropW(host.parent, L"previous"));
     list.Detach();
 }
+
+namespace {
+
+int g_keys = 0;
+HTREEITEM g_collapsed = nullptr;
+
+}  // namespace
+
+TEST(TreeList, NotificationRouting)
+{
+    Host host;
+    TreeList list;
+    ASSERT_EQ(1, list.AttachTreeList(host.tree, GetModuleHandleW(nullptr), TreeListFlags::KeepImages));
+    HTREEITEM root = list.InsertRow(TVI_ROOT, TVI_LAST, L"root", 0, 0, 1, 0);
+    list.InsertRow(root, TVI_LAST, L"child", 0, 0, 0, 0);
+    LRESULT result = -1;
+
+    NMTVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr.hwndFrom = host.tree;
+    draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(1, list.HandleNotify(host.parent, 0, &draw.nmcd.hdr, &result));
+    EXPECT_EQ(CDRF_NOTIFYITEMDRAW, result);
+    EXPECT_EQ(CDRF_NOTIFYITEMDRAW, GetWindowLongPtrW(host.parent, DWLP_MSGRESULT)) << "also the dialog's result";
+    draw.nmcd.dwDrawStage = CDDS_POSTPAINT;
+    EXPECT_EQ(1, list.HandleNotify(host.parent, 0, &draw.nmcd.hdr, &result));
+    EXPECT_EQ(CDRF_DODEFAULT, result);
+
+    NMTVKEYDOWN key = {};
+    key.hdr.hwndFrom = host.tree;
+    key.hdr.code = TVN_KEYDOWN;
+    key.wVKey = 'A';
+    EXPECT_EQ(0, list.HandleNotify(host.parent, 0, &key.hdr, &result)) << "no hook: not handled";
+    list.Hooks().keyDown = [](WORD, void*) { g_keys++; };
+    EXPECT_EQ(1, list.HandleNotify(host.parent, 0, &key.hdr, &result));
+    EXPECT_EQ(1, g_keys);
+
+    NMTREEVIEWW expanding = {};
+    expanding.hdr.hwndFrom = host.tree;
+    expanding.hdr.code = TVN_ITEMEXPANDINGW;
+    expanding.action = TVE_COLLAPSE;
+    expanding.itemNew.hItem = root;
+    list.Hooks().collapsing = [](HTREEITEM item, void*) { g_collapsed = item; };
+    result = -1;
+    EXPECT_EQ(1, list.HandleNotify(host.parent, 0, &expanding.hdr, &result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(root, g_collapsed);
+    expanding.action = TVE_TOGGLE;
+    EXPECT_EQ(0, list.HandleNotify(host.parent, 0, &expanding.hdr, &result)) << "other actions are not handled";
+
+    NMHDR other = {host.tree, 0, NM_SETFOCUS};
+    EXPECT_EQ(0, list.HandleNotify(host.parent, 0, &other, &result));
+    NMHDR foreign = {host.parent, 0, NM_CLICK};
+    EXPECT_EQ(0, list.HandleNotify(host.parent, 0, &foreign, &result)) << "not from this tree";
+    list.Detach();
+}
