@@ -1,0 +1,263 @@
+// The zip engine on real archives (third-party ones, ones made here with Info-ZIP zip) and
+// on hand-built hostile ones; every extracted byte is compared with Info-ZIP unzip's.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "archive/Inflate.h"
+#include "archive/PosixFileSystem.h"
+#include "archive/ZipExtract.h"
+
+namespace {
+
+std::string Source()
+{
+    return getenv("ORVANE_SOURCE_DIR");
+}
+
+std::string Scratch(const std::string& name)
+{
+    std::string path = std::string(getenv("ORVANE_BUILD_DIR")) + "/scratch/" + name;
+    std::string command = "rm -rf '" + path + "' && mkdir -p '" + path + "'";
+    EXPECT_EQ(0, system(command.c_str()));
+    return path;
+}
+
+std::string Read(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+int Extract(const std::string& archive, const std::string& target)
+{
+    std::unique_ptr<ArchiveFileSystem> fs(CreatePosixFileSystem());
+    return ExtractZip(*fs, archive, target);
+}
+
+// The file list unzip gives for an archive (files only).
+std::vector<std::string> Listing(const std::string& archive)
+{
+    std::string list = Scratch("listing") + "/list.txt";
+    std::string command = "zipinfo -1 '" + archive + "' > '" + list + "' 2>/dev/null";
+    system(command.c_str());
+    std::vector<std::string> names;
+    std::istringstream lines(Read(list));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line.back() != '/') names.push_back(line);
+    return names;
+}
+
+std::string UnzipBytes(const std::string& archive, const std::string& name)
+{
+    std::string out = Scratch("unzip-bytes") + "/bytes";
+    std::string command = "unzip -p '" + archive + "' '" + name + "' > '" + out + "' 2>/dev/null";
+    system(command.c_str());
+    return Read(out);
+}
+
+void ExpectSameAsUnzip(const std::string& archive, const std::string& target, const std::vector<std::string>& skip = {})
+{
+    for (const std::string& name : Listing(archive)) {
+        if (std::find(skip.begin(), skip.end(), name) != skip.end()) continue;
+        ASSERT_TRUE(Exists(target + "/" + name)) << name;
+        EXPECT_EQ(UnzipBytes(archive, name), Read(target + "/" + name)) << name;
+    }
+}
+
+}  // namespace
+
+TEST(ZipEngine, ThirdPartyArchives)
+{
+    std::string data = Source() + "/tests/archive/data/";
+    struct Case {
+        const char* archive;
+        int result;
+    } cases[] = {
+        {"mixed.zip", ZipResult::Ok},
+        {"password-encrypted.zip", ZipResult::Warning},
+        {"bzip2-zip.zip", ZipResult::Warning},
+        {"lorem-ipsum-deflate64.zip", ZipResult::Warning},
+        {"moby.zip", ZipResult::Warning},
+    };
+    for (const Case& c : cases) {
+        std::string target = Scratch(std::string("third-") + c.archive);
+        EXPECT_EQ(c.result, Extract(data + c.archive, target)) << c.archive;
+        if (c.result == ZipResult::Ok) ExpectSameAsUnzip(data + c.archive, target);
+    }
+}
+
+TEST(ZipEngine, ArchivesMadeByZip)
+{
+    std::string work = Scratch("made");
+    std::string script =
+        "cd '" + work + "' && mkdir -p src/sub/deeper && head -c 300000 /dev/urandom > src/random.bin && "
+        "seq 1 40000 > src/sub/numbers.txt && printf '' > src/empty.txt && echo hi > src/sub/deeper/hi.txt && "
+        "cat src/sub/numbers.txt src/sub/numbers.txt > src/twice.txt";
+    ASSERT_EQ(0, system(script.c_str()));
+    for (const char* level : {"-0", "-1", "-6", "-9"}) {
+        std::string archive = work + "/level" + level + ".zip";
+        ASSERT_EQ(0, system(("cd '" + work + "' && zip -q -r " + level + " '" + archive + "' src").c_str()));
+        std::string target = Scratch(std::string("made-out") + level);
+        EXPECT_EQ(ZipResult::Ok, Extract(archive, target)) << level;
+        ExpectSameAsUnzip(archive, target);
+    }
+    // Streamed input gives data descriptors; -fz forces Zip64 records.
+    std::string streamed = work + "/streamed.zip";
+    ASSERT_EQ(0, system(("cd '" + work + "' && cat src/twice.txt | zip -q '" + streamed + "' -").c_str()));
+    std::string target = Scratch("made-streamed");
+    EXPECT_EQ(ZipResult::Ok, Extract(streamed, target));
+    EXPECT_EQ(Read(work + "/src/twice.txt"), Read(target + "/-"));
+    std::string zip64 = work + "/zip64.zip";
+    ASSERT_EQ(0, system(("cd '" + work + "' && zip -q -r -fz '" + zip64 + "' src").c_str()));
+    target = Scratch("made-zip64");
+    EXPECT_EQ(ZipResult::Ok, Extract(zip64, target));
+    ExpectSameAsUnzip(zip64, target);
+
+    // An encrypted entry is skipped (no password is ever given); the rest is extracted.
+    std::string secret = work + "/secret.zip";
+    ASSERT_EQ(0, system(("cd '" + work + "' && zip -q -P secret '" + secret + "' src/sub/numbers.txt && "
+                         "zip -q '" + secret + "' src/sub/deeper/hi.txt").c_str()));
+    target = Scratch("made-secret");
+    EXPECT_EQ(ZipResult::Warning, Extract(secret, target));
+    EXPECT_FALSE(Exists(target + "/src/sub/numbers.txt"));
+    EXPECT_EQ("hi\n", Read(target + "/src/sub/deeper/hi.txt"));
+
+    // The name rules: ".zip" is appended once, wildcards match every archive.
+    target = Scratch("made-name");
+    EXPECT_EQ(ZipResult::Ok, Extract(work + "/level-9", target));
+    target = Scratch("made-wild");
+    EXPECT_EQ(ZipResult::Ok, Extract(work + "/level-?.zip", target));
+    EXPECT_EQ(ZipResult::NotFound, Extract(work + "/absent", target));
+
+    // Replacing an existing file, also a read-only one.
+    target = Scratch("made-replace");
+    ASSERT_EQ(0, system(("mkdir -p '" + target + "/src' && echo old > '" + target + "/src/empty.txt' && chmod 444 '" +
+                         target + "/src/empty.txt'").c_str()));
+    EXPECT_EQ(ZipResult::Ok, Extract(work + "/level-6.zip", target));
+    EXPECT_EQ("", Read(target + "/src/empty.txt"));
+}
+
+TEST(ZipEngine, HostileAndDamagedArchives)
+{
+    std::string work = Scratch("hostile");
+    ASSERT_EQ(0, system(("python3 '" + Source() + "/tests/archive/make_archives.py' '" + work + "'").c_str()));
+    std::string target = Scratch("hostile/out/inner");
+    std::string outside = work + "/out";
+
+    EXPECT_EQ(ZipResult::Error, Extract(work + "/traversal.zip", target));
+    EXPECT_EQ("good", Read(target + "/good.txt"));
+    EXPECT_EQ(ZipResult::Error, Extract(work + "/absolute.zip", target));
+    EXPECT_EQ("fine", Read(target + "/ok/fine.txt"));
+    for (int i = 1; i <= 6; i++) {
+        std::string name = "evil" + std::to_string(i) + ".txt";
+        EXPECT_FALSE(Exists(outside + "/" + name) || Exists(work + "/" + name) || Exists("/" + name)) << name;
+    }
+
+    EXPECT_EQ(ZipResult::Ok, Extract(work + "/names.zip", target));
+    EXPECT_EQ("1", Read(target + "/we_ird_na_me____x.txt"));
+    EXPECT_EQ("2", Read(target + "/dir/sub/f.txt")) << "a backslash separates folders";
+    EXPECT_EQ("3", Read(target + "/ver.txt")) << "the version suffix goes";
+    EXPECT_EQ("4", Read(target + "/ctl.txt")) << "control characters are dropped";
+
+    EXPECT_EQ(ZipResult::Ok, Extract(work + "/good.zip", target));
+    EXPECT_EQ(ZipResult::Error, Extract(work + "/crc.zip", target));
+    EXPECT_NE(ZipResult::Ok, Extract(work + "/truncated.zip", target));
+    EXPECT_EQ(ZipResult::Error, Extract(work + "/lying.zip", target)) << "more output than the header says";
+    EXPECT_EQ(ZipResult::Error, Extract(work + "/overlap.zip", target));
+    EXPECT_FALSE(Exists(target + "/bomb1")) << "overlapping entries are not inflated";
+    EXPECT_EQ(ZipResult::Severe, Extract(work + "/garbage.zip", target));
+}
+
+TEST(ZipEngine, SafeNamesAndDecryption)
+{
+    bool folder = false, unsafe = false;
+    EXPECT_EQ("a/b", SafeEntryPath("a\\b", '/', folder, unsafe));
+    EXPECT_EQ("", SafeEntryPath("../x", '/', folder, unsafe));
+    EXPECT_TRUE(unsafe);
+    EXPECT_EQ("dir", SafeEntryPath("dir/", '/', folder, unsafe));
+    EXPECT_TRUE(folder);
+    EXPECT_EQ("a/b", SafeEntryPath("a/./b", '/', folder, unsafe));
+    EXPECT_EQ("x;1a", SafeEntryPath("x;1a", '/', folder, unsafe)) << "only digits make a version suffix";
+    EXPECT_EQ("caf\xe9 bar", SafeEntryPath("caf\xe9 bar", '/', folder, unsafe)) << "blanks and high characters stay";
+
+    // Encrypting with the same keys and decrypting gives the text back.
+    ZipDecrypter encrypt("pw"), decrypt("pw");
+    const char* text = "secret bytes";
+    std::string cipher;
+    for (const char* p = text; *p; p++) {
+        // Encryption: c = p ^ k, then keys advance with the plain byte.
+        ZipDecrypter probe = encrypt;
+        unsigned char k = probe.Decrypt(0);  // key stream byte for this position
+        cipher += (char)(*p ^ k);
+        encrypt.Decrypt((unsigned char)(*p ^ k));
+    }
+    std::string plain;
+    for (char c : cipher) plain += (char)decrypt.Decrypt((unsigned char)c);
+    EXPECT_EQ(text, plain);
+}
+
+namespace {
+
+struct Bytes : InflateSource {
+    std::string data;
+    size_t at = 0;
+    size_t Read(unsigned char* buffer, size_t capacity) override
+    {
+        size_t n = std::min(capacity, data.size() - at);
+        memcpy(buffer, data.data() + at, n);
+        at += n;
+        return n;
+    }
+};
+struct Collect : InflateSink {
+    std::string out;
+    bool Write(const unsigned char* data, size_t size) override
+    {
+        out.append((const char*)data, size);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(Inflate, EveryBlockTypeAndBadInput)
+{
+    Bytes stored;
+    stored.data = std::string("\x01\x05\x00\xfa\xff" "hello", 10);
+    Collect out;
+    EXPECT_EQ(InflateResult::Ok, Inflate(stored, out, 100));
+    EXPECT_EQ("hello", out.out);
+
+    Bytes fixed;  // "a" with the fixed code
+    fixed.data = std::string("\x4b\x04\x00", 3);
+    Collect fixedOut;
+    EXPECT_EQ(InflateResult::Ok, Inflate(fixed, fixedOut, 100));
+    EXPECT_EQ("a", fixedOut.out);
+
+    Collect limited;
+    stored.at = 0;
+    EXPECT_EQ(InflateResult::TooLarge, Inflate(stored, limited, 3));
+    Bytes cut;
+    cut.data = stored.data.substr(0, 7);
+    Collect cutOut;
+    EXPECT_EQ(InflateResult::Truncated, Inflate(cut, cutOut, 100));
+    Bytes reserved;
+    reserved.data = std::string("\x07\x00", 2);  // block type 3
+    Collect reservedOut;
+    EXPECT_EQ(InflateResult::Corrupt, Inflate(reserved, reservedOut, 100));
+}
