@@ -9,6 +9,7 @@
 #include <set>
 
 #include "archive/Crc32.h"
+#include "archive/Explode.h"
 #include "archive/Inflate.h"
 
 namespace {
@@ -354,7 +355,7 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
                 fs.SetAttributes(path, attributes & 0x7F);
             continue;
         }
-        if (entry.method != 0 && entry.method != 8) {
+        if (entry.method != 0 && entry.method != 6 && entry.method != 8) {
             results.Warn();  // a method this engine does not extract
             continue;
         }
@@ -397,6 +398,11 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
                 }
             }
             ok = ok && !source.Failed() && sink.Written() == entry.uncompressed;
+        } else if (entry.method == 6) {
+            InflateResult exploded =
+                Explode(source, sink, entry.uncompressed, (entry.flags & 2) != 0, (entry.flags & 4) != 0);
+            if (exploded == InflateResult::NoMemory) results.Raise(ZipResult::NoMemory);
+            ok = exploded == InflateResult::Ok && sink.Written() == entry.uncompressed;
         } else {
             InflateResult inflated = Inflate(source, sink, entry.uncompressed);
             if (inflated == InflateResult::NoMemory) results.Raise(ZipResult::NoMemory);

@@ -89,6 +89,8 @@ TEST(ZipEngine, ThirdPartyArchives)
         int result;
     } cases[] = {
         {"mixed.zip", ZipResult::Ok},
+        {"imploding-4Kdict-2trees.zip", ZipResult::Ok},
+        {"imploding-8Kdict-3trees.zip", ZipResult::Ok},
         {"password-encrypted.zip", ZipResult::Warning},
         {"bzip2-zip.zip", ZipResult::Warning},
         {"lorem-ipsum-deflate64.zip", ZipResult::Warning},
