@@ -83,6 +83,19 @@ struct State {
             count += 8;
         }
     }
+    // Tops the bit buffer up to at least 56 bits with one 8-byte load when the input allows.
+    void FastFill()
+    {
+        if (inLength - inPos >= 8) {
+            uint64_t word;
+            memcpy(&word, input + inPos, 8);
+            bits |= word << count;
+            inPos += (size_t)((63 - count) >> 3);
+            count |= 56;
+            return;
+        }
+        Fill();
+    }
     void Drop(int n)
     {
         if (n > count) {
@@ -153,9 +166,106 @@ const uint16_t DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17
                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Decodes the symbol at the start of `bits` (at least 15 valid bits) without consuming it;
+// -1 for a code the table does not hold.
+inline int Peek(const Huffman& h, uint64_t bits, int& length)
+{
+    uint16_t entry = h.fast[bits & ((1u << FastBits) - 1)];
+    if (entry) {
+        length = entry & 15;
+        return entry >> 4;
+    }
+    int code = 0, first = 0, index = 0;
+    for (int len = 1; len < 16; len++) {
+        code |= (int)((bits >> (len - 1)) & 1);
+        int n = h.counts[len];
+        if (code - first < n) {
+            length = len;
+            return h.symbols[index + code - first];
+        }
+        index += n;
+        first += n;
+        first <<= 1;
+        code <<= 1;
+    }
+    return -1;
+}
+
+// The hot loop keeps the bit buffer and the output position in locals: writes through the
+// output pointer could otherwise alias the state and force reloads.
 bool Codes(State& s, const Huffman& literals, const Huffman& distances)
 {
+    const size_t capacity = WindowSize + ChunkSize;
+    unsigned char* out = s.out;
     for (;;) {
+        // The fast path: enough input for an 8-byte refill and room for the longest match.
+        if (s.inLength - s.inPos >= 8 && s.pos + 258 <= capacity && s.limit - s.produced >= 258) {
+            uint64_t bits = s.bits;
+            int count = s.count;
+            size_t inPos = s.inPos;
+            size_t pos = s.pos;
+            uint64_t produced = s.produced;
+            const size_t inLimit = s.inLength - 8;
+            const size_t posLimit = capacity - 258;
+            const uint64_t producedLimit = s.limit - 258;
+            while (inPos <= inLimit && pos <= posLimit && produced <= producedLimit) {
+                if (count < 48) {
+                    uint64_t word;
+                    memcpy(&word, s.input + inPos, 8);
+                    bits |= word << count;
+                    inPos += (size_t)((63 - count) >> 3);
+                    count |= 56;
+                }
+                int codeLength;
+                int symbol = Peek(literals, bits, codeLength);
+                if (symbol < 0 || symbol == 256 || symbol >= 286) break;  // the careful path ends or rejects it
+                bits >>= codeLength;
+                count -= codeLength;
+                if (symbol < 256) {
+                    out[pos++] = (unsigned char)symbol;
+                    produced++;
+                    continue;
+                }
+                symbol -= 257;
+                int extra = LengthExtra[symbol];
+                size_t length = LengthBase[symbol] + (size_t)(bits & ((1u << extra) - 1));
+                bits >>= extra;
+                count -= extra;
+                int distanceSymbol = Peek(distances, bits, codeLength);
+                if (distanceSymbol < 0 || distanceSymbol >= 30) {
+                    s.failure = InflateResult::Corrupt;
+                    return false;
+                }
+                bits >>= codeLength;
+                count -= codeLength;
+                int distanceBits = DistanceExtra[distanceSymbol];
+                size_t distance = DistanceBase[distanceSymbol] + (size_t)(bits & ((1u << distanceBits) - 1));
+                bits >>= distanceBits;
+                count -= distanceBits;
+                if (distance > produced) {
+                    s.failure = InflateResult::Corrupt;
+                    return false;
+                }
+                unsigned char* to = out + pos;
+                const unsigned char* from = to - distance;
+                if (distance >= length) {
+                    memcpy(to, from, length);
+                } else if (distance == 1) {
+                    memset(to, *from, length);
+                } else {
+                    for (size_t i = 0; i < length; i++) to[i] = from[i];
+                }
+                pos += length;
+                produced += length;
+            }
+            s.bits = bits;
+            s.count = count;
+            s.inPos = inPos;
+            s.pos = pos;
+            s.produced = produced;
+        }
+        // The careful path: one symbol with every check.
+        if (s.count < 48) s.Fill();
         int symbol = s.Decode(literals);
         if (s.overrun) {
             s.failure = InflateResult::Truncated;
@@ -170,7 +280,7 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
                 s.failure = InflateResult::TooLarge;
                 return false;
             }
-            if (!s.Room(1)) return false;
+            if (s.pos >= capacity && !s.Flush()) return false;
             s.out[s.pos++] = (unsigned char)symbol;
             s.produced++;
             continue;
@@ -205,6 +315,8 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
         const unsigned char* from = to - distance;
         if (distance >= length) {
             memcpy(to, from, length);
+        } else if (distance == 1) {
+            memset(to, *from, length);
         } else {
             for (size_t i = 0; i < length; i++) to[i] = from[i];
         }
@@ -216,6 +328,9 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
 bool Stored(State& s)
 {
     s.Drop(s.count & 7);
+    // The fast refill may have left bits of following bytes above `count`; the bytes of a
+    // stored block are read from the input directly, so those bits must go.
+    s.bits &= s.count ? (~0ull >> (64 - s.count)) : 0;
     uint32_t length = s.Get(16);
     uint32_t complement = s.Get(16);
     if (s.overrun) {
