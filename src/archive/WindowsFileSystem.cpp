@@ -150,13 +150,35 @@ public:
     }
 };
 
+// The program's answers: every message is swallowed, files are replaced, no password.
+int SwallowText(const char*, unsigned long length)
+{
+    return (int)length;
+}
+int ReplaceFile(const char*)
+{
+    return 1;
+}
+int NoPassword(char* buffer, int size, const char*, const char*)
+{
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 1;
+}
+
 }  // namespace
 
 int ExtractArchiveResult(const char* archive, const char* target)
 {
     if (!archive || !target) return ZipResult::Severe;
     WindowsFileSystem fs;
-    return ExtractZip(fs, archive, target);
+    ExtractOptions options;  // folder names kept, everything overwritten, no text conversion
+    options.archive = archive;
+    options.target = target;
+    ExtractAnswers answers;
+    answers.print = SwallowText;
+    answers.replace = ReplaceFile;
+    answers.password = NoPassword;
+    return ExtractZip(fs, options, answers);
 }
 
 int ExtractArchive(const char* archive, const char* target)

@@ -245,7 +245,14 @@ bool IsDigits(const std::string& text)
     return true;
 }
 
-int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std::string& target)
+// Messages go to the print answer and nowhere else.
+void Say(const ExtractAnswers& answers, const std::string& text)
+{
+    if (answers.print) answers.print(text.c_str(), (unsigned long)text.size());
+}
+
+int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std::string& target,
+               const ExtractOptions& options, const ExtractAnswers& answers)
 {
     Results results;
     std::unique_ptr<ArchiveFile> file(fs.OpenArchive(archivePath));
@@ -335,11 +342,18 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
         bool folder = false, unsafe = false;
         std::string relative = SafeEntryPath(name, fs.Separator(), folder, unsafe);
         if (relative.empty()) {
-            if (unsafe)
+            if (unsafe) {
+                Say(answers, "skipping: " + entry.name + " (would leave the target folder)\n");
                 results.Fail();
-            else if (!folder)
+            } else if (!folder) {
                 results.Warn();
+            }
             continue;
+        }
+        if (!options.useFolderNames) {
+            if (folder) continue;
+            size_t last = relative.rfind(fs.Separator());
+            if (last != std::string::npos) relative.erase(0, last + 1);
         }
         std::string path = target;
         if (!path.empty() && path.back() != fs.Separator() && path.back() != '/') path += fs.Separator();
@@ -356,9 +370,12 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             continue;
         }
         if (entry.method != 0 && entry.method != 6 && entry.method != 8) {
-            results.Warn();  // a method this engine does not extract
+            Say(answers, "skipping: " + entry.name + " (unsupported compression method)\n");
+            results.Warn();
             continue;
         }
+        if (!options.overwriteAll && fs.Exists(path) && !(answers.replace && answers.replace(path.c_str()) == 1))
+            continue;
         std::unique_ptr<ZipDecrypter> decrypter;
         uint64_t dataOffset = entry.dataOffset, dataSize = entry.compressed;
         if (entry.flags & 1) {
@@ -371,10 +388,22 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
                 results.Fail();
                 continue;
             }
-            decrypter.reset(new ZipDecrypter(std::string()));
             unsigned char check = (entry.flags & 8) ? (unsigned char)(entry.dosTime >> 8) : (unsigned char)(entry.crc >> 24);
-            if (!decrypter->CheckHeader(header, check)) {
-                results.Warn();  // no password: the entry is skipped
+            char password[256] = "";
+            if (answers.password && answers.password(password, (int)sizeof(password), "Enter password for: ",
+                                                     entry.name.c_str()) != 1)
+                password[0] = '\0';
+            password[sizeof(password) - 1] = '\0';
+            decrypter.reset(new ZipDecrypter(password));
+            bool accepted = decrypter->CheckHeader(header, check);
+            if (!accepted && password[0]) {
+                // The same password once more in the OEM code page.
+                decrypter.reset(new ZipDecrypter(fs.OemToAnsi(password)));
+                accepted = decrypter->CheckHeader(header, check);
+            }
+            if (!accepted) {
+                Say(answers, "skipping: " + entry.name + " (incorrect password)\n");
+                results.Warn();
                 continue;
             }
             dataOffset += 12;
@@ -414,6 +443,7 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             return results.Code();
         }
         if (!ok || !closed || sink.Crc() != entry.crc) {
+            Say(answers, "error: " + entry.name + " (bad data or CRC)\n");
             results.Fail();
             continue;
         }
@@ -496,24 +526,34 @@ bool ZipDecrypter::CheckHeader(const unsigned char header[12], unsigned char che
     return last == check;
 }
 
-int ExtractZip(ArchiveFileSystem& fs, const std::string& archive, const std::string& target)
+int ExtractZip(ArchiveFileSystem& fs, const ExtractOptions& options, const ExtractAnswers& answers)
 {
+    if (!options.archive || !options.target) return ZipResult::Severe;
+    std::string archive = options.archive, target = options.target;
     try {
+        if (!fs.MakeFolder(target)) return ZipResult::Severe;
         if (archive.find_first_of("*?") != std::string::npos) {
             std::vector<std::string> matches = fs.Match(archive);
             if (matches.empty()) return ZipResult::NotFound;
             Results all;
-            for (const std::string& match : matches) all.Raise(ExtractOne(fs, match, target));
+            for (const std::string& match : matches) all.Raise(ExtractOne(fs, match, target, options, answers));
             return all.Code();
         }
         std::string path = archive;
         if (!fs.Exists(path)) path += ".zip";
         if (!fs.Exists(path)) return ZipResult::NotFound;
-        if (!fs.MakeFolder(target)) return ZipResult::Severe;
-        return ExtractOne(fs, path, target);
+        return ExtractOne(fs, path, target, options, answers);
     } catch (const std::bad_alloc&) {
         return ZipResult::NoMemory;
     } catch (...) {
         return ZipResult::Severe;
     }
+}
+
+int ExtractZip(ArchiveFileSystem& fs, const std::string& archive, const std::string& target)
+{
+    ExtractOptions options;
+    options.archive = archive.c_str();
+    options.target = target.c_str();
+    return ExtractZip(fs, options, ExtractAnswers());
 }

@@ -263,3 +263,65 @@ TEST(Inflate, EveryBlockTypeAndBadInput)
     Collect reservedOut;
     EXPECT_EQ(InflateResult::Corrupt, Inflate(reserved, reservedOut, 100));
 }
+
+namespace {
+
+std::string g_messages;
+int Collect(const char* text, unsigned long length)
+{
+    g_messages.append(text, length);
+    return (int)length;
+}
+int Refuse(const char*)
+{
+    return 0;
+}
+int Secret(char* buffer, int size, const char*, const char*)
+{
+    snprintf(buffer, (size_t)size, "secret");
+    return 1;
+}
+
+}  // namespace
+
+TEST(ZipEngine, OptionsAndAnswers)
+{
+    std::string work = Scratch("options");
+    ASSERT_EQ(0, system(("cd '" + work + "' && mkdir -p a/b && echo one > a/b/one.txt && echo two > two.txt && "
+                         "zip -q -r plain.zip a two.txt && zip -q -P secret locked.zip a/b/one.txt").c_str()));
+    std::unique_ptr<ArchiveFileSystem> fs(CreatePosixFileSystem());
+
+    std::string flat = Scratch("options-flat");
+    ExtractOptions options;
+    std::string archive = work + "/plain.zip";
+    options.archive = archive.c_str();
+    options.target = flat.c_str();
+    options.useFolderNames = 0;
+    EXPECT_EQ(ZipResult::Ok, ExtractZip(*fs, options, ExtractAnswers()));
+    EXPECT_EQ("one\n", Read(flat + "/one.txt")) << "folder names dropped";
+
+    ASSERT_EQ(0, system(("echo kept > '" + flat + "/two.txt'").c_str()));
+    options.overwriteAll = 0;
+    ExtractAnswers refuse;
+    refuse.replace = Refuse;
+    EXPECT_EQ(ZipResult::Ok, ExtractZip(*fs, options, refuse));
+    EXPECT_EQ("kept\n", Read(flat + "/two.txt")) << "the replace answer said no";
+
+    std::string opened = Scratch("options-password");
+    std::string locked = work + "/locked.zip";
+    ExtractOptions withPassword;
+    withPassword.archive = locked.c_str();
+    withPassword.target = opened.c_str();
+    ExtractAnswers answers;
+    answers.password = Secret;
+    EXPECT_EQ(ZipResult::Ok, ExtractZip(*fs, withPassword, answers));
+    EXPECT_EQ("one\n", Read(opened + "/a/b/one.txt")) << "decrypted with the right password";
+
+    g_messages.clear();
+    ExtractAnswers quiet;
+    quiet.print = Collect;
+    std::string target = Scratch("options-nopassword");
+    withPassword.target = target.c_str();
+    EXPECT_EQ(ZipResult::Warning, ExtractZip(*fs, withPassword, quiet));
+    EXPECT_NE(std::string::npos, g_messages.find("a/b/one.txt")) << "the message went to the print answer";
+}
