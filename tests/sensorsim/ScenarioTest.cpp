@@ -49,7 +49,7 @@ TEST(Scenario, ReadsSensorsValuesAndTimeline)
     ASSERT_EQ(1, scenario.Parse(text, error)) << error;
     ASSERT_EQ(2u, scenario.sensors.size());
 
-    const SensorSpec& first = scenario.sensors[0];
+    const SensorDefinition& first = scenario.sensors[0];
     EXPECT_TRUE(IsEqualGUID(SENSOR_CATEGORY_MOTION, first.category));
     EXPECT_EQ(0xAAAAAAAAu, first.type.Data1);
     EXPECT_EQ(NameKind::Text, first.nameKind);
@@ -71,7 +71,7 @@ TEST(Scenario, ReadsSensorsValuesAndTimeline)
     EXPECT_EQ(Generator::Now, first.values[3].generator);
     EXPECT_EQ((VARTYPE)VT_EMPTY, first.values[4].type);
 
-    const SensorSpec& second = scenario.sensors[1];
+    const SensorDefinition& second = scenario.sensors[1];
     EXPECT_FALSE(second.present);
     EXPECT_EQ(NameKind::Fail, second.nameKind);
     EXPECT_TRUE(second.failGetData);
@@ -156,7 +156,7 @@ TEST(Scenario, BuiltInDemoIsValidAndCoversEveryCategory)
                                 &SENSOR_CATEGORY_BIOMETRIC,     &SENSOR_CATEGORY_ELECTRICAL,  &SENSOR_CATEGORY_OTHER};
     for (const GUID* category : categories) {
         bool found = false;
-        for (const SensorSpec& sensor : scenario.sensors) found |= IsEqualGUID(sensor.category, *category) != 0;
+        for (const SensorDefinition& sensor : scenario.sensors) found |= IsEqualGUID(sensor.category, *category) != 0;
         EXPECT_TRUE(found);
     }
     bool arrives = false, leaves = false, failing = false, empty = false;
@@ -164,7 +164,7 @@ TEST(Scenario, BuiltInDemoIsValidAndCoversEveryCategory)
         arrives |= entry.kind == TimelineKind::Enter && entry.at < 60000;
         leaves |= entry.kind == TimelineKind::Leave && entry.at < 60000;
     }
-    for (const SensorSpec& sensor : scenario.sensors) {
+    for (const SensorDefinition& sensor : scenario.sensors) {
         failing |= sensor.failGetData;
         empty |= sensor.values.empty() && !sensor.failGetData;
     }

@@ -96,10 +96,10 @@ bool IsNumeric(VARTYPE type)
     return type == VT_R4 || type == VT_R8 || type == VT_I4 || type == VT_UI4 || type == VT_BOOL || type == VT_ERROR;
 }
 
-bool ParseValue(const std::vector<std::wstring>& words, ValueSpec& value, std::wstring& error)
+bool ParseValue(const std::vector<std::wstring>& words, ValueDefinition& value, std::wstring& error)
 {
     // value <key> <type> <generator> [arguments] [fault]
-    value = ValueSpec();
+    value = ValueDefinition();
     value.generator = Generator::Constant;
     value.number = value.amplitude = value.period = 0;
     value.guid = GUID_NULL;
@@ -270,7 +270,7 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
     error.clear();
     size_t start = 0;
     int lineNumber = 0;
-    SensorSpec* current = nullptr;
+    SensorDefinition* current = nullptr;
     auto fail = [&](const std::wstring& why) {
         wchar_t prefix[32];
         swprintf(prefix, 32, L"line %d: ", lineNumber);
@@ -294,7 +294,7 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
 
         if (keyword == L"sensor") {
             if (count < 2 || count > 3 || (count == 3 && words[2] != L"absent")) return fail(L"sensor <id> [absent]");
-            SensorSpec sensor;
+            SensorDefinition sensor;
             if (!ParseGuidText(words[1], sensor.id)) return fail(L"not a GUID: " + words[1]);
             if (FindSensor(sensor.id) >= 0) return fail(L"sensor defined twice: " + words[1]);
             sensor.category = GUID_NULL;
@@ -363,7 +363,7 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
             else
                 return fail(L"fault getdata | index");
         } else if (keyword == L"value") {
-            ValueSpec value;
+            ValueDefinition value;
             std::wstring why;
             if (!ParseValue(words, value, why)) return fail(why);
             current->values.push_back(value);

@@ -10,7 +10,7 @@
 
 enum class Generator { Constant, Sine, Walk, Counter, Now };
 
-struct ValueSpec {
+struct ValueDefinition {
     PROPERTYKEY key;
     VARTYPE type;           // VT_R4, VT_R8, VT_LPWSTR, VT_I4, VT_UI4, VT_BOOL, VT_ERROR, VT_FILETIME, VT_CLSID,
                             // VT_EMPTY, or VT_VECTOR with VT_UI1, VT_R8 or VT_UI4
@@ -26,7 +26,7 @@ struct ValueSpec {
 
 enum class NameKind { Text, None, Fail };
 
-struct SensorSpec {
+struct SensorDefinition {
     GUID id;
     GUID category;
     GUID type;
@@ -37,7 +37,7 @@ struct SensorSpec {
     bool present;           // present at the start
     bool failGetData;
     bool failCollectionIndex;
-    std::vector<ValueSpec> values;
+    std::vector<ValueDefinition> values;
 };
 
 enum class TimelineKind { Enter, Leave, State, Event };
@@ -51,7 +51,7 @@ struct TimelineEntry {
 };
 
 struct Scenario {
-    std::vector<SensorSpec> sensors;
+    std::vector<SensorDefinition> sensors;
     std::vector<TimelineEntry> timeline;  // sorted by time, stable
 
     // Parses a scenario; on failure answers 0 and describes the first error with its line.

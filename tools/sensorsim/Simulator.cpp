@@ -74,13 +74,13 @@ HRESULT MakeNumber(VARTYPE type, double number, PROPVARIANT& value)
 // The value of one scenario value at `elapsed` milliseconds, for report number `report`.
 HRESULT MakeValue(SensorModel* model, size_t index, double elapsed, LONG report, PROPVARIANT& value)
 {
-    const ValueSpec& spec = model->spec.values[index];
+    const ValueDefinition& definition = model->definition.values[index];
     PropVariantInit(&value);
-    switch (spec.type) {
+    switch (definition.type) {
     case VT_EMPTY:
         return S_OK;
     case VT_LPWSTR:
-        if (spec.generator == Generator::Now) {
+        if (definition.generator == Generator::Now) {
             SYSTEMTIME now;
             GetLocalTime(&now);
             wchar_t text[64];
@@ -88,15 +88,15 @@ HRESULT MakeValue(SensorModel* model, size_t index, double elapsed, LONG report,
                      now.wMinute, now.wSecond);
             return MakeString(text, value);
         }
-        return MakeString(spec.text, value);
+        return MakeString(definition.text, value);
     case VT_CLSID:
-        return MakeGuid(spec.guid, value);
+        return MakeGuid(definition.guid, value);
     case VT_FILETIME: {
         FILETIME time;
-        if (spec.generator == Generator::Now) {
+        if (definition.generator == Generator::Now) {
             GetSystemTimeAsFileTime(&time);
         } else {
-            unsigned long long ticks = (unsigned long long)spec.number;
+            unsigned long long ticks = (unsigned long long)definition.number;
             time.dwLowDateTime = (DWORD)ticks;
             time.dwHighDateTime = (DWORD)(ticks >> 32);
         }
@@ -107,26 +107,26 @@ HRESULT MakeValue(SensorModel* model, size_t index, double elapsed, LONG report,
     default:
         break;
     }
-    if (spec.type & VT_VECTOR) return MakeVector(spec.type & ~VT_VECTOR, spec.elements, value);
-    double number = spec.number;
-    switch (spec.generator) {
+    if (definition.type & VT_VECTOR) return MakeVector(definition.type & ~VT_VECTOR, definition.elements, value);
+    double number = definition.number;
+    switch (definition.generator) {
     case Generator::Sine:
-        number = spec.number + spec.amplitude * sin(2 * Pi * elapsed / spec.period);
+        number = definition.number + definition.amplitude * sin(2 * Pi * elapsed / definition.period);
         break;
     case Generator::Walk: {
         EnterCriticalSection(&model->lock);
-        model->walk[index] += spec.amplitude * NextRandom(model->seed);
+        model->walk[index] += definition.amplitude * NextRandom(model->seed);
         number = model->walk[index];
         LeaveCriticalSection(&model->lock);
         break;
     }
     case Generator::Counter:
-        number = spec.number + spec.amplitude * (double)report;
+        number = definition.number + definition.amplitude * (double)report;
         break;
     default:
         break;
     }
-    return MakeNumber(spec.type, number, value);
+    return MakeNumber(definition.type, number, value);
 }
 
 std::wstring ReadScenarioFile(const wchar_t* path, bool& ok)
@@ -255,19 +255,19 @@ void Engine::Load()
     QueryPerformanceCounter(&m_start);
     for (size_t i = 0; i < m_scenario.sensors.size(); i++) {
         SensorModel* model = new SensorModel();
-        model->spec = m_scenario.sensors[i];
+        model->definition = m_scenario.sensors[i];
         model->index = (int)i;
-        model->present = model->spec.present ? 1 : 0;
-        model->state = model->spec.state;
+        model->present = model->definition.present ? 1 : 0;
+        model->state = model->definition.state;
         model->reports = 0;
         model->seed = 0x9E3779B97F4A7C15ull * (i + 1);
-        for (const ValueSpec& value : model->spec.values) model->walk.push_back(value.number);
+        for (const ValueDefinition& value : model->definition.values) model->walk.push_back(value.number);
         InitializeCriticalSection(&model->lock);
         model->thread = nullptr;
         m_models.push_back(model);
     }
     for (SensorModel* model : m_models)
-        if (model->spec.interval > 0) model->thread = CreateThread(nullptr, 0, ModelThread, model, 0, nullptr);
+        if (model->definition.interval > 0) model->thread = CreateThread(nullptr, 0, ModelThread, model, 0, nullptr);
     if (!m_scenario.timeline.empty()) m_timeline = CreateThread(nullptr, 0, TimelineThread, this, 0, nullptr);
     m_loaded = true;
 }
@@ -330,10 +330,10 @@ HRESULT Engine::MakeReport(SensorModel* model, ISensorDataReport** report)
     LONG number = InterlockedIncrement(&model->reports) - 1;
     double elapsed = ElapsedMilliseconds();
     ValueStore* store = new ValueStore();
-    for (size_t i = 0; i < model->spec.values.size(); i++) {
+    for (size_t i = 0; i < model->definition.values.size(); i++) {
         PROPVARIANT value;
         HRESULT result = MakeValue(model, i, elapsed, number, value);
-        if (SUCCEEDED(result)) result = store->SetValue(model->spec.values[i].key, &value);
+        if (SUCCEEDED(result)) result = store->SetValue(model->definition.values[i].key, &value);
         PropVariantClear(&value);
         if (FAILED(result)) {
             store->Release();
@@ -344,11 +344,11 @@ HRESULT Engine::MakeReport(SensorModel* model, ISensorDataReport** report)
     // keeps its first position).
     DWORD count = 0;
     store->GetCount(&count);
-    for (size_t i = 0; i < model->spec.values.size(); i++) {
-        if (!model->spec.values[i].failAt) continue;
+    for (size_t i = 0; i < model->definition.values.size(); i++) {
+        if (!model->definition.values[i].failAt) continue;
         for (DWORD at = 0; at < count; at++) {
             PROPERTYKEY key;
-            if (SUCCEEDED(store->GetAt(at, &key, nullptr)) && SameKey(key, model->spec.values[i].key)) {
+            if (SUCCEEDED(store->GetAt(at, &key, nullptr)) && SameKey(key, model->definition.values[i].key)) {
                 store->FailAt(at);
                 break;
             }
@@ -368,7 +368,7 @@ DWORD WINAPI Engine::ModelThread(void* parameter)
 
 void Engine::RunModel(SensorModel* model)
 {
-    const double interval = model->spec.interval;
+    const double interval = model->definition.interval;
     double next = ElapsedMilliseconds() + interval;
     for (;;) {
         double now = ElapsedMilliseconds();
@@ -383,7 +383,7 @@ void Engine::RunModel(SensorModel* model)
         std::vector<SensorObject*> sensors = Subscribers(model);
         if (sensors.empty()) continue;
         ISensorDataReport* report = nullptr;
-        if (!model->spec.failGetData && SUCCEEDED(MakeReport(model, &report))) {
+        if (!model->definition.failGetData && SUCCEEDED(MakeReport(model, &report))) {
             for (SensorObject* sensor : sensors) sensor->DeliverData(report);
             report->Release();
         }
@@ -495,7 +495,7 @@ void SensorObject::DeliverEvent(REFGUID event, IPortableDeviceValues* values)
 void SensorObject::DeliverLeave()
 {
     if (ISensorEvents* sink = TakeSink()) {
-        sink->OnLeave(m_model->spec.id);
+        sink->OnLeave(m_model->definition.id);
         sink->Release();
     }
 }
@@ -503,21 +503,21 @@ void SensorObject::DeliverLeave()
 HRESULT STDMETHODCALLTYPE SensorObject::GetID(SENSOR_ID* id)
 {
     if (!id) return E_POINTER;
-    *id = m_model->spec.id;
+    *id = m_model->definition.id;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE SensorObject::GetCategory(SENSOR_CATEGORY_ID* category)
 {
     if (!category) return E_POINTER;
-    *category = m_model->spec.category;
+    *category = m_model->definition.category;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE SensorObject::GetType(SENSOR_TYPE_ID* type)
 {
     if (!type) return E_POINTER;
-    *type = m_model->spec.type;
+    *type = m_model->definition.type;
     return S_OK;
 }
 
@@ -525,26 +525,26 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetFriendlyName(BSTR* name)
 {
     if (!name) return E_POINTER;
     *name = nullptr;
-    switch (m_model->spec.nameKind) {
+    switch (m_model->definition.nameKind) {
     case NameKind::Fail:
         return E_FAIL;
     case NameKind::None:
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     default:
-        *name = SysAllocString(m_model->spec.name.c_str());
+        *name = SysAllocString(m_model->definition.name.c_str());
         return *name ? S_OK : E_OUTOFMEMORY;
     }
 }
 
 HRESULT SensorObject::AllProperties(ValueStore* store)
 {
-    const SensorSpec& spec = m_model->spec;
-    store->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, spec.id);
-    if (spec.nameKind == NameKind::Text) store->SetStringValue(SENSOR_PROPERTY_FRIENDLY_NAME, spec.name.c_str());
-    store->SetGuidValue(SENSOR_PROPERTY_TYPE, spec.type);
+    const SensorDefinition& definition = m_model->definition;
+    store->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, definition.id);
+    if (definition.nameKind == NameKind::Text) store->SetStringValue(SENSOR_PROPERTY_FRIENDLY_NAME, definition.name.c_str());
+    store->SetGuidValue(SENSOR_PROPERTY_TYPE, definition.type);
     store->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE, (ULONG)m_model->state);
-    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, spec.interval);
-    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, spec.interval ? 1 : 0);
+    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, definition.interval);
+    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, definition.interval ? 1 : 0);
     store->SetStringValue(SENSOR_PROPERTY_MANUFACTURER, L"Sensor Simulator");
     store->SetStringValue(SENSOR_PROPERTY_MODEL, L"Scenario sensor");
     wchar_t serial[16];
@@ -597,7 +597,7 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetSupportedDataFields(IPortableDeviceKe
 {
     if (!fields) return E_POINTER;
     KeyCollection* keys = new KeyCollection();
-    for (const ValueSpec& value : m_model->spec.values) keys->Add(value.key);
+    for (const ValueDefinition& value : m_model->definition.values) keys->Add(value.key);
     *fields = keys;
     return S_OK;
 }
@@ -612,7 +612,7 @@ HRESULT STDMETHODCALLTYPE SensorObject::SupportsDataField(REFPROPERTYKEY key, VA
 {
     if (!supported) return E_POINTER;
     *supported = VARIANT_FALSE;
-    for (const ValueSpec& value : m_model->spec.values)
+    for (const ValueDefinition& value : m_model->definition.values)
         if (SameKey(value.key, key)) *supported = VARIANT_TRUE;
     return S_OK;
 }
@@ -630,7 +630,7 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetData(ISensorDataReport** report)
     if (!report) return E_POINTER;
     *report = nullptr;
     if (!m_model->present) return NotConnected;
-    if (m_model->spec.failGetData) return E_FAIL;
+    if (m_model->definition.failGetData) return E_FAIL;
     return Engine::Instance().MakeReport(m_model, report);
 }
 
@@ -844,9 +844,9 @@ HRESULT ManagerObject::Collect(Match match, ISensorCollection** found)
     SensorCollection* collection = new SensorCollection();
     for (size_t i = 0; i < engine.ModelCount(); i++) {
         SensorModel* model = engine.Model(i);
-        if (!model->present || !match(model->spec)) continue;
+        if (!model->present || !match(model->definition)) continue;
         SensorObject* sensor = SensorFor(model);
-        collection->Append(sensor, model->spec.failCollectionIndex);
+        collection->Append(sensor, model->definition.failCollectionIndex);
         sensor->Release();
     }
     ULONG count = 0;
@@ -863,12 +863,12 @@ HRESULT STDMETHODCALLTYPE ManagerObject::GetSensorsByCategory(REFSENSOR_CATEGORY
                                                               ISensorCollection** found)
 {
     bool all = IsEqualGUID(category, SENSOR_CATEGORY_ALL);
-    return Collect([&](const SensorSpec& spec) { return all || IsEqualGUID(spec.category, category); }, found);
+    return Collect([&](const SensorDefinition& definition) { return all || IsEqualGUID(definition.category, category); }, found);
 }
 
 HRESULT STDMETHODCALLTYPE ManagerObject::GetSensorsByType(REFSENSOR_TYPE_ID type, ISensorCollection** found)
 {
-    return Collect([&](const SensorSpec& spec) { return IsEqualGUID(spec.type, type) != 0; }, found);
+    return Collect([&](const SensorDefinition& definition) { return IsEqualGUID(definition.type, type) != 0; }, found);
 }
 
 HRESULT STDMETHODCALLTYPE ManagerObject::GetSensorByID(REFSENSOR_ID id, ISensor** sensor)
@@ -878,7 +878,7 @@ HRESULT STDMETHODCALLTYPE ManagerObject::GetSensorByID(REFSENSOR_ID id, ISensor*
     Engine& engine = Engine::Instance();
     for (size_t i = 0; i < engine.ModelCount(); i++) {
         SensorModel* model = engine.Model(i);
-        if (model->present && IsEqualGUID(model->spec.id, id)) {
+        if (model->present && IsEqualGUID(model->definition.id, id)) {
             *sensor = SensorFor(model);
             return S_OK;
         }

@@ -18,7 +18,7 @@ class ManagerObject;
 
 // One scenario sensor's live state, shared by every ISensor object that stands for it.
 struct SensorModel {
-    SensorSpec spec;
+    SensorDefinition definition;
     int index;
     volatile LONG present;
     volatile LONG state;
