@@ -58,3 +58,66 @@ TEST(ExtractArchive, FoldersReadOnlyFilesTimesAndAttributes)
     EXPECT_EQ(0, ExtractArchive(Narrow(folder + L"absent.zip").c_str(), Narrow(target).c_str()));
     SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+TEST(ExtractArchive, TheSameArchivesAsTheNativeEngine)
+{
+    std::wstring data = harness::SourceDir() + L"tests\\archive\\data\\";
+    struct Case {
+        const wchar_t* archive;
+        int result;
+        const char* entry;  // compared byte for byte with unzip's, or null
+    } archives[] = {
+        {L"mixed.zip", 0, nullptr},
+        {L"imploding-4Kdict-2trees.zip", 0, nullptr},
+        {L"imploding-8Kdict-3trees.zip", 0, nullptr},
+        {L"password-encrypted.zip", 1, nullptr},
+        {L"bzip2-zip.zip", 1, nullptr},
+        {L"lorem-ipsum-deflate64.zip", 1, nullptr},
+        {L"moby.zip", 1, nullptr},
+    };
+    for (const Case& c : archives) {
+        std::wstring target = harness::ScratchDir((std::wstring(L"win-") + c.archive).c_str());
+        EXPECT_EQ(c.result, ExtractArchiveResult(Narrow(data + c.archive).c_str(), Narrow(target).c_str()))
+            << Narrow(c.archive);
+        if (c.result != 0) continue;
+        // Every extracted file equals what unzip extracts.
+        std::wstring reference = harness::ScratchDir((std::wstring(L"unzip-") + c.archive).c_str());
+        std::string archivePath = harness::UnixPath(data + c.archive), referencePath = harness::UnixPath(reference);
+        ASSERT_EQ(0, harness::RunUnix(L"/usr/bin/unzip -q -o '" + Wide(archivePath) + L"' -d '" + Wide(referencePath) + L"'"));
+        std::string diff = harness::UnixPath(target);
+        EXPECT_EQ(0, harness::RunUnix(L"/usr/bin/diff -r -q '" + Wide(referencePath) + L"' '" + Wide(diff) + L"'"))
+            << Narrow(c.archive);
+    }
+
+    std::wstring hostile = harness::ScratchDir(L"win-hostile");
+    std::string script = harness::UnixPath(harness::SourceDir() + L"tests\\archive\\make_archives.py");
+    ASSERT_EQ(0, harness::RunUnix(L"/usr/bin/python3 '" + Wide(script) + L"' '" + Wide(harness::UnixPath(hostile)) + L"'"));
+    std::wstring target = hostile + L"out\\inner";
+    CreateDirectoryW((hostile + L"out").c_str(), nullptr);
+    struct Hostile {
+        const wchar_t* archive;
+        int result;
+    } cases[] = {{L"traversal.zip", 2}, {L"absolute.zip", 2}, {L"names.zip", 0}, {L"good.zip", 0},
+                 {L"crc.zip", 2},       {L"lying.zip", 2},    {L"overlap.zip", 2}, {L"garbage.zip", 3}};
+    for (const Hostile& c : cases)
+        EXPECT_EQ(c.result, ExtractArchiveResult(Narrow(hostile + c.archive).c_str(), Narrow(target).c_str()))
+            << Narrow(c.archive);
+    EXPECT_NE(0, ExtractArchiveResult(Narrow(hostile + L"truncated.zip").c_str(), Narrow(target).c_str()));
+    for (int i = 1; i <= 6; i++) {
+        wchar_t name[32];
+        swprintf(name, 32, L"evil%d.txt", i);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((hostile + L"out\\" + name).c_str())) << i;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((hostile + name).c_str())) << i;
+    }
+    EXPECT_EQ("good", harness::ReadFileBytes(target + L"\\good.txt"));
+    EXPECT_EQ("2", harness::ReadFileBytes(target + L"\\dir\\sub\\f.txt"));
+}
