@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "app/Endpoints.h"
 #include "app/Resources.h"
 #include "app/SensorTree.h"
 #include "common/Timing.h"
@@ -52,6 +53,7 @@ int MainDialog::OnInitDialog()
     };
     for (int i = 0; i < 4; i++) m_anchors[i].SetUp(Item(anchors[i].id), anchors[i].flags, 0, 0);
     SetMinTrackSize(270, 150, 1);
+    RestoreWindowPlacement(m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"Main", 0, m_api);
 
     m_sensors.SetCallback(SensorCallback, (UINT_PTR)this);
     RebuildTree();
@@ -60,6 +62,7 @@ int MainDialog::OnInitDialog()
 
 int MainDialog::CanClose(INT_PTR)
 {
+    SaveWindowPlacement(m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"Main", nullptr, 0);
     m_tree.Detach();
     m_sensors.ReleaseSensors();
     return 1;

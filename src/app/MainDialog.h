@@ -8,6 +8,7 @@
 #include "sensors/SensorManager.h"
 #include "ui/DialogBase.h"
 #include "ui/Layout.h"
+#include "ui/Placement.h"
 #include "ui/TreeList.h"
 
 // Posted to the main window when sensor data changed; it rebuilds the tree.

@@ -362,3 +362,99 @@ TEST(MainWindow, StreamingValuesRefreshAboutOnceASecondWithoutMovingTheView)
     PostMessageW(app.window, WM_COMMAND, 1000, 0);
     EXPECT_EQ(0, app.program.WaitForExit());
 }
+
+namespace {
+
+const wchar_t PlacementKey[] = L"Software\\Halvik\\Orvane";
+
+void StorePlacement(const wchar_t* text)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, PlacementKey, &key));
+    if (text)
+        RegSetValueExW(key, L"Main", 0, REG_SZ, (const BYTE*)text, (DWORD)((wcslen(text) + 1) * sizeof(wchar_t)));
+    else
+        RegDeleteValueW(key, L"Main");
+    RegCloseKey(key);
+}
+
+std::wstring StoredPlacement()
+{
+    wchar_t text[130] = L"";
+    DWORD size = sizeof(text) - 2;
+    RegGetValueW(HKEY_CURRENT_USER, PlacementKey, L"Main", RRF_RT_REG_SZ, nullptr, text, &size);
+    return text;
+}
+
+RECT Normal(HWND window)
+{
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    GetWindowPlacement(window, &placement);
+    return placement.rcNormalPosition;
+}
+
+}  // namespace
+
+TEST(MainWindow, ReopensWhereItWasClosed)
+{
+    UseScenario("sensor {6C000001-1111-2222-3333-444444444444}\nname \"One\"\n");
+    StorePlacement(nullptr);
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        SetWindowPos(app.window, nullptr, 123, 77, 700, 450, SWP_NOZORDER);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        EXPECT_EQ(0, app.program.WaitForExit());
+    }
+    EXPECT_EQ(L"1,123,77,823,527", StoredPlacement());
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        RECT rect = Normal(app.window);
+        EXPECT_EQ(123, rect.left);
+        EXPECT_EQ(77, rect.top);
+        EXPECT_EQ(823, rect.right);
+        EXPECT_FALSE(IsIconic(app.window));
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
+    // Minimised when closed: opens normal at its rectangle.
+    StorePlacement(L"2,40,50,840,650");
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        EXPECT_FALSE(IsIconic(app.window));
+        RECT rect = Normal(app.window);
+        EXPECT_EQ(40, rect.left);
+        EXPECT_EQ(650, rect.bottom);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
+    // Left on a monitor that is gone: 10 pixels inside the nearest work area, same size.
+    StorePlacement(L"1,-5000,-4000,-4300,-3400");
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        RECT rect = Normal(app.window);
+        RECT work;
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        EXPECT_EQ(work.left + 10, rect.left);
+        EXPECT_EQ(work.top + 10, rect.top);
+        EXPECT_EQ(700, rect.right - rect.left);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
+    // Four numbers: ignored, the dialog opens centred as its resource says.
+    StorePlacement(L"1,5,5,500");
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        RECT rect = Normal(app.window);
+        EXPECT_NE(5, rect.left);
+        EXPECT_GT(rect.left, 20);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
+    StorePlacement(nullptr);
+}
