@@ -41,6 +41,7 @@ int MainDialog::OnInitDialog()
     m_tree.AddColumn(L"Value", 1, 500, 0);
     if (!(m_mainFlags & 0x1)) SetChecked(IDC_AUTO_UPDATE, 1);
     m_grip.Attach(m_window);
+    m_link.Attach(Item(IDC_WEB_LINK), ORVANE_WEB_HOST, ORVANE_HOME_PAGE, IDC_LINK_CURSOR, LinkFlags::ControlFont);
 
     const struct {
         int id;

@@ -7,6 +7,7 @@
 #include "common/ModuleVersion.h"
 #include "sensors/SensorManager.h"
 #include "ui/DialogBase.h"
+#include "ui/Hyperlink.h"
 #include "ui/Layout.h"
 #include "ui/Placement.h"
 #include "ui/TreeList.h"
@@ -43,6 +44,7 @@ private:
     WideString m_title;
     SensorManager m_sensors;
     TreeList m_tree;
+    HyperlinkLabel m_link;
     SizeGrip m_grip;
     LayoutAnchor m_anchors[4];
     DWORD m_mainFlags;
