@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "platform/SystemApi.h"
+#include "ui/SettingsStore.h"
 
 int ParsePlacement(const wchar_t* text, UINT& showCommand, RECT& rect)
 {
@@ -79,7 +80,7 @@ private:
 }  // namespace
 
 int SaveWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName,
-                        const RECT* overrideRect, DWORD flags)
+                        const RECT* overrideRect, DWORD flags, SettingsStore* store)
 {
     UINT command;
     RECT rect;
@@ -98,6 +99,7 @@ int SaveWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wch
     }
     wchar_t text[MAX_PATH];
     FormatPlacement(command, rect, text, MAX_PATH);
+    if (store) return store->WriteString(valueName, text);
     HKEY key = nullptr;
     if (RegCreateKeyW(root, subkey, &key) != ERROR_SUCCESS) return 0;
     LONG status = RegSetValueExW(key, valueName, 0, REG_SZ, (const BYTE*)text,
@@ -107,17 +109,23 @@ int SaveWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wch
 }
 
 int RestoreWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD flags,
-                           SystemApi& api)
+                           SystemApi& api, SettingsStore* store)
 {
     wchar_t text[130];  // 260 bytes
-    DWORD size = sizeof(text) - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    LONG status = RegQueryValueExW(key, valueName, nullptr, &type, (BYTE*)text, &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_SZ) return 0;
-    text[size / sizeof(wchar_t)] = L'\0';
+    if (store) {
+        WideString stored;
+        if (!store->ReadString(valueName, stored) || stored.Length() >= 130) return 0;
+        wcscpy(text, stored);
+    } else {
+        DWORD size = sizeof(text) - sizeof(wchar_t);
+        DWORD type = 0;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+        LONG status = RegQueryValueExW(key, valueName, nullptr, &type, (BYTE*)text, &size);
+        RegCloseKey(key);
+        if (status != ERROR_SUCCESS || type != REG_SZ) return 0;
+        text[size / sizeof(wchar_t)] = L'\0';
+    }
 
     WINDOWPLACEMENT placement;
     ZeroMemory(&placement, sizeof(placement));

@@ -36,8 +36,10 @@ struct MonitorQuery {
 RECT FitToMonitors(const RECT& rect, DWORD flags, MonitorQuery& monitors);
 
 class SystemApi;
+class SettingsStore;
 
+// With a settings store the value is kept there under `valueName`; else in the registry.
 int SaveWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName,
-                        const RECT* overrideRect, DWORD flags);
+                        const RECT* overrideRect, DWORD flags, SettingsStore* store = nullptr);
 int RestoreWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD flags,
-                           SystemApi& api);
+                           SystemApi& api, SettingsStore* store = nullptr);

@@ -89,3 +89,44 @@ TEST(Placement, MonitorTest)
     monitors.available = false;
     EXPECT_EQ("3000,200,3400,500", Text(FitToMonitors(secondMonitorGone, 0, monitors))) << "nobody to ask";
 }
+
+#include "harness/Harness.h"
+#include "platform/SystemApi.h"
+#include "ui/SettingsStore.h"
+
+TEST(Placement, KeptInASettingsStore)
+{
+    std::wstring path = harness::ScratchDir(L"placement-store") + L"placement.ini";
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                  nullptr);
+    SetWindowPos(window, nullptr, 111, 122, 333, 244, SWP_NOZORDER);
+    SystemApi api;
+    {
+        SettingsStore store;
+        ASSERT_EQ(1, store.Open(SettingsBackend::Ini, nullptr, nullptr, path.c_str()));
+        EXPECT_EQ(1, SaveWindowPlacement(window, nullptr, nullptr, L"Main", nullptr, 0, &store));
+        WideString text;
+        store.ReadString(L"Main", text);
+        EXPECT_STREQ(L"1,111,122,444,366", text.Text());
+    }
+    HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
+    SettingsStore store;
+    ASSERT_EQ(1, store.Open(SettingsBackend::Ini, nullptr, nullptr, path.c_str()));
+    EXPECT_EQ(1, RestoreWindowPlacement(other, nullptr, nullptr, L"Main", PlacementFlags::NoReposition, api, &store));
+    RECT rect;
+    GetWindowRect(other, &rect);
+    EXPECT_EQ(111, rect.left);
+    EXPECT_EQ(366, rect.bottom);
+    EXPECT_EQ(0, RestoreWindowPlacement(other, nullptr, nullptr, L"Absent", 0, api, &store));
+    ShowWindow(window, SW_HIDE);
+    EXPECT_EQ(1, SaveWindowPlacement(window, nullptr, nullptr, L"Hidden", nullptr, 0, &store));
+    WideString text;
+    store.ReadString(L"Hidden", text);
+    EXPECT_EQ(0, text.Find(L"0,")) << "a hidden window is saved with show command 0";
+    EXPECT_EQ(1, SaveWindowPlacement(window, nullptr, nullptr, L"Hidden", nullptr, PlacementFlags::SaveInvisible, &store));
+    store.ReadString(L"Hidden", text);
+    EXPECT_NE(0, text.Find(L"0,")) << "unless asked to save the reported state";
+    DestroyWindow(window);
+    DestroyWindow(other);
+}
