@@ -342,7 +342,17 @@ int DomBackend::SetAttribute(XmlNode node, const wchar_t* name, const wchar_t* v
 
 // ---------------------------------------------------------------------------------------
 
-XmlDocument::XmlDocument() : m_current(nullptr), m_dom(this) {}
+int DomBackend::Describe(XmlNode node, WideString& name, WideString& text)
+{
+    IXMLDOMNode* current = AsNode(node);
+    if (!current) return 0;
+    NodeName(current, name);
+    NodeText(current, text);
+    current->Release();
+    return 1;
+}
+
+XmlDocument::XmlDocument() : m_current(nullptr), m_legacy(this), m_dom(this) {}
 
 XmlDocument::~XmlDocument()
 {
@@ -353,8 +363,12 @@ int XmlDocument::Open(DWORD flags)
 {
     Close();
     m_apartment.Initialise(ComApartment::ApartmentThreaded);
-    if (m_dom.Open(flags)) {
+    if (!(flags & XmlOpenFlags::LegacyOnly) && m_dom.Open(flags)) {
         m_current = &m_dom;
+        return 1;
+    }
+    if (m_legacy.Open(flags)) {
+        m_current = &m_legacy;
         return 1;
     }
     m_apartment.Release();
@@ -443,18 +457,12 @@ int XmlDocument::ForEachChild(const wchar_t* path, ChildVisitor visitor, void* d
     if (empty && !context) {
         // Only the root itself is visited.
         XmlNode root = nullptr;
-        WideString rootValue;
+        WideString rootName, rootValue;
         m_current->SelectChild(L"", rootValue, root);
         int stopped = 0;
         if (root) {
-            IXMLDOMNode* rootNode = AsNode(root);
-            WideString rootName;
-            if (rootNode) {
-                NodeName(rootNode, rootName);
-                NodeText(rootNode, rootValue);
+            if (m_current->Describe(root, rootName, rootValue))
                 stopped = visitor && visitor(0, root, rootName, rootValue, data, this) == 1;
-                rootNode->Release();
-            }
             root->Release();
         }
         return stopped;

@@ -21,6 +21,7 @@ namespace XmlOpenFlags {
 const DWORD NoValidation = 0x1;
 const DWORD NoExternals = 0x2;
 const DWORD AllowDtd = 0x4;
+const DWORD LegacyOnly = 0x80000000;  // skip the DOM document (as on systems without one)
 }  // namespace XmlOpenFlags
 
 class XmlBackend {
@@ -37,6 +38,7 @@ public:
     virtual int VisitChildren(XmlNode node, ChildVisitor visitor, void* data) = 0;
     virtual int AddElement(XmlNode parent, const wchar_t* name, const wchar_t* text, XmlNode* created) = 0;
     virtual int SetAttribute(XmlNode node, const wchar_t* name, const wchar_t* value) = 0;
+    virtual int Describe(XmlNode node, WideString& name, WideString& text) = 0;
 
 protected:
     XmlDocument* m_owner;
@@ -55,11 +57,33 @@ public:
     int VisitChildren(XmlNode node, ChildVisitor visitor, void* data) override;
     int AddElement(XmlNode parent, const wchar_t* name, const wchar_t* text, XmlNode* created) override;
     int SetAttribute(XmlNode node, const wchar_t* name, const wchar_t* value) override;
+    int Describe(XmlNode node, WideString& name, WideString& text) override;
 
 private:
     int LoadOnce(const wchar_t* text, int length);
     int LoadBytes(const wchar_t* text, int length);
     IUnknown* m_document;  // IXMLDOMDocument
+};
+
+// The fallback over the system's legacy XML document object.
+class LegacyXmlBackend : public XmlBackend {
+public:
+    explicit LegacyXmlBackend(XmlDocument* owner) : XmlBackend(owner), m_document(nullptr) {}
+    ~LegacyXmlBackend() override { Close(); }
+    int Open(DWORD flags) override;
+    void Close() override;
+    int LoadText(const wchar_t* text) override;
+    int LoadFile(const wchar_t* path) override;
+    int SaveFile(const wchar_t* path) override;
+    int SelectChild(const wchar_t* name, WideString& value, XmlNode& node) override;
+    int VisitChildren(XmlNode node, ChildVisitor visitor, void* data) override;
+    int AddElement(XmlNode parent, const wchar_t* name, const wchar_t* text, XmlNode* created) override;
+    int SetAttribute(XmlNode node, const wchar_t* name, const wchar_t* value) override;
+    int Describe(XmlNode node, WideString& name, WideString& text) override;
+
+private:
+    IUnknown* m_document;  // IXMLDocument
+    WideString m_prolog;   // put before a new root element
 };
 
 class XmlDocument {
@@ -87,6 +111,7 @@ private:
     int Walk(const wchar_t* path, XmlNode context, WideString& value, XmlNode& node, bool create);
 
     XmlBackend* m_current;
+    LegacyXmlBackend m_legacy;
     DomBackend m_dom;
     ComApartment m_apartment;
 };

@@ -148,3 +148,50 @@ TEST(XmlDocument, CreateSaveAndLoadAgain)
     EXPECT_EQ(nullptr, loaded.FindOrCreate(L"a"));
     EXPECT_EQ(5u, loaded.GetNumber(L"a", 5));
 }
+
+TEST(XmlDocument, LegacyComponentWhenNoDomDocument)
+{
+    XmlDocument document;
+    ASSERT_EQ(1, document.Open(3 | XmlOpenFlags::LegacyOnly));
+    ASSERT_EQ(1, document.LoadText(L"<update version=\"2.5\"><version>9.9</version><info>Hello</info>"
+                                   L"<files><file name=\"a.exe\"/><file name=\"b.zip\"/></files></update>"));
+    WideString value;
+    EXPECT_EQ(1, document.GetValue(L"update\\version", value));
+    EXPECT_STREQ(L"2.5", value.Text()) << "the attribute comes first here too";
+    EXPECT_EQ(1, document.GetValue(L"Update\\Info", value));
+    EXPECT_STREQ(L"Hello", value.Text());
+    EXPECT_EQ(0, document.GetValue(L"update\\missing", value));
+    std::vector<Visit> visits;
+    EXPECT_EQ(0, document.ForEachChild(L"update\\files", Record, &visits));
+    ASSERT_EQ(2u, visits.size());
+    EXPECT_EQ(0, visits[0].kind);
+    visits.clear();
+    XmlNode files = document.FindOrCreate(L"update\\files");
+    ASSERT_NE(nullptr, files);
+    files->Release();
+    EXPECT_EQ(0, document.ForEachChild(L"update", Record, &visits));
+    // Attributes come first where the component can list them (this one cannot).
+    ASSERT_GE(visits.size(), 3u);
+    EXPECT_EQ(L"9.9", visits[visits.size() - 3].value);
+    EXPECT_EQ(0, visits.back().kind);
+
+    std::wstring path = harness::ScratchDir(L"xml-legacy") + L"legacy.xml";
+    {
+        XmlDocument created;
+        ASSERT_EQ(1, created.Open(3 | XmlOpenFlags::LegacyOnly));
+        XmlNode node = created.FindOrCreate(L"Settings\\Main");
+        WideString rootValue;
+        EXPECT_EQ(1, created.GetValue(L"settings", rootValue)) << "the root is made from text";
+        // Some systems' legacy component cannot name new elements (this one cannot): then
+        // creation fails cleanly instead of leaving nameless elements behind.
+        if (!node) return;
+        EXPECT_EQ(1, created.SetAttribute(node, L"value", L"1,2,3,4,5"));
+        node->Release();
+        ASSERT_EQ(1, created.SaveFile(path.c_str()));
+    }
+    XmlDocument loaded;
+    ASSERT_EQ(1, loaded.Open(3));
+    ASSERT_EQ(1, loaded.LoadFile(path.c_str())) << harness::ReadFileBytes(path);
+    EXPECT_EQ(1, loaded.GetValue(L"settings\\main\\value", value));
+    EXPECT_STREQ(L"1,2,3,4,5", value.Text());
+}
