@@ -448,7 +448,25 @@ TEST(MainWindow, ReopensWhereItWasClosed)
         PostMessageW(app.window, WM_COMMAND, 1000, 0);
         app.program.WaitForExit();
     }
-    // Four numbers: ignored, the dialog opens centred as its resource says.
+    // Maximised when closed: opens maximised.
+    StorePlacement(L"3,40,50,840,650");
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        EXPECT_TRUE(IsZoomed(app.window));
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
+    EXPECT_EQ(0u, StoredPlacement().find(L"3,40,50,840,650")) << "closed maximised, with the normal rectangle";
+    // Garbage and four numbers: ignored, the dialog opens centred as its resource says.
+    StorePlacement(L"garbage");
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        EXPECT_GT(Normal(app.window).left, 20);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        app.program.WaitForExit();
+    }
     StorePlacement(L"1,5,5,500");
     {
         Running app;

@@ -171,3 +171,82 @@ TEST(Hyperlink, MaskedTextAndPainting)
     EXPECT_GT(screen.Count(area, rgb), 20) << "text pixels in the link colour";
     DeleteObject(font);
 }
+
+namespace {
+
+// Points the prefix's http handler at a recorder for one scope.
+class RecordingBrowser {
+public:
+    explicit RecordingBrowser(const std::wstring& record)
+    {
+        RegCreateKeyW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", &m_key);
+        wchar_t old[1024] = L"";
+        DWORD size = sizeof(old) - 2;
+        m_hadOld = RegQueryValueExW(m_key, nullptr, nullptr, nullptr, (BYTE*)old, &size) == ERROR_SUCCESS;
+        m_old = old;
+        std::wstring command = L"\"" + harness::BuildDir() + L"bin\\record_arguments.exe\" \"%1\"";
+        RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)command.c_str(), (DWORD)((command.size() + 1) * 2));
+        SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", record.c_str());
+    }
+    ~RecordingBrowser()
+    {
+        if (m_hadOld)
+            RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)m_old.c_str(), (DWORD)((m_old.size() + 1) * 2));
+        else
+            RegDeleteValueW(m_key, nullptr);
+        RegCloseKey(m_key);
+        SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", nullptr);
+    }
+
+private:
+    HKEY m_key = nullptr;
+    bool m_hadOld = false;
+    std::wstring m_old;
+};
+
+std::string WaitForFile(const std::wstring& path)
+{
+    for (int i = 0; i < 150; i++) {
+        std::string bytes = harness::ReadFileBytes(path);
+        if (!bytes.empty()) return bytes;
+        Sleep(100);
+    }
+    return std::string();
+}
+
+std::string Narrow(const std::string& wide)
+{
+    std::string text;
+    for (size_t i = 0; i + 1 < wide.size(); i += 2) text += wide[i];
+    return text;
+}
+
+}  // namespace
+
+TEST(Hyperlink, EnterAndSpaceOpenTheAddressInTheBrowser)
+{
+    std::wstring folder = harness::ScratchDir(L"link-browser");
+    std::wstring record = folder + L"opened.txt";
+    RecordingBrowser browser(record);
+    const wchar_t* settings = L"Software\\Microsoft\\Internet Explorer\\Settings";
+    SetIe(settings, L"Anchor Color Hover", L"0,128,0");
+    Host host;
+    HyperlinkLabel link;
+    ASSERT_EQ(1, link.Attach(host.label, L"example", L"http://example.invalid/orvane?x=1", 104, LinkFlags::ControlFont));
+    SetIe(settings, L"Anchor Color Hover", nullptr);
+    EXPECT_EQ(0x008000u, link.HoverColour());
+
+    SendMessageW(host.label, WM_KEYUP, VK_RETURN, 0);
+    std::string opened = Narrow(WaitForFile(record));
+    EXPECT_NE(std::string::npos, opened.find("http://example.invalid/orvane?x=1")) << opened;
+
+    DeleteFileW(record.c_str());
+    SendMessageW(host.label, WM_KEYUP, VK_SPACE, 0);
+    opened = Narrow(WaitForFile(record));
+    EXPECT_NE(std::string::npos, opened.find("example.invalid")) << "Space opens it as well";
+
+    DeleteFileW(record.c_str());
+    SendMessageW(host.label, WM_KEYDOWN, VK_RETURN, 0);
+    Sleep(1500);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(record.c_str())) << "nothing opens on a key press";
+}
