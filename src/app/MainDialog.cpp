@@ -117,9 +117,11 @@ int MainDialog::SensorCallback(int kind, SensorRecord*, UINT_PTR userData)
 {
     if (kind != DataUpdated && kind != SensorEntered && kind != 2) return 0;
     MainDialog* dialog = (MainDialog*)userData;
-    ULONGLONG last = (ULONGLONG)InterlockedCompareExchange64(&dialog->m_lastRefreshPost, 0, 0);
-    if (!RefreshDue(TickCount64(), last)) return 0;
-    InterlockedExchange64(&dialog->m_lastRefreshPost, (LONGLONG)TickCount64());
+    LONGLONG last = InterlockedCompareExchange64(&dialog->m_lastRefreshPost, 0, 0);
+    if (!RefreshDue(TickCount64(), (ULONGLONG)last)) return 0;
+    // Of several event threads that find a refresh due at the same moment only the one
+    // that moves the time on posts.
+    if (InterlockedCompareExchange64(&dialog->m_lastRefreshPost, (LONGLONG)TickCount64(), last) != last) return 0;
     HWND window = dialog->m_window;
     if (window) PostMessageW(window, RefreshMessage, 0, 0);
     return 0;

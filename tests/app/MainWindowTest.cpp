@@ -148,7 +148,9 @@ TEST(MainWindow, ShowsTheTitleAndEverySensorOfTheScenario)
     EXPECT_TRUE(rows[6].expanded);
     EXPECT_TRUE(IsDlgButtonChecked(app.window, 1006) == BST_CHECKED) << "the update box starts ticked";
     wchar_t link[64] = L"";
-    GetWindowTextW(GetDlgItem(app.window, 1005), link, 64);
+    // The label answers WM_GETTEXT itself (GetWindowText of another process's window
+    // would read the control's own, emptied text).
+    SendMessageW(GetDlgItem(app.window, 1005), WM_GETTEXT, 64, (LPARAM)link);
     EXPECT_STREQ(L"halvik.example", link) << "the web link shows the maker's host";
 
     // A refresh keeps the tree as it is and a selected sensor selected.

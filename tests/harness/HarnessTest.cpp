@@ -112,3 +112,12 @@ TEST(GuiProgram, FindsWindowTakesScreenshotAndReadsExitCode)
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(7, program.WaitForExit());
 }
+
+TEST(GuiProgram, ACrashEndsTheProgramAtOnceWithItsExceptionCode)
+{
+    // No crash dialog may hold a crashed program (or a test) open.
+    GuiProgram program;
+    ASSERT_TRUE(program.Start(BuildDir() + L"bin\\harness_window.exe", L"crash"));
+    long code = program.WaitForExit(20000);
+    EXPECT_EQ((long)0xC0000005, code);
+}
