@@ -166,6 +166,20 @@ const uint16_t DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17
                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Copies a match of `length` bytes from `distance` bytes back; an overlapping match repeats
+// what it has just written, byte by byte.
+inline void CopyMatch(unsigned char* to, size_t distance, size_t length)
+{
+    const unsigned char* from = to - distance;
+    if (distance >= length) {
+        memcpy(to, from, length);
+    } else if (distance == 1) {
+        memset(to, *from, length);
+    } else {
+        for (size_t i = 0; i < length; i++) to[i] = from[i];
+    }
+}
+
 // Decodes the symbol at the start of `bits` (at least 15 valid bits) without consuming it;
 // -1 for a code the table does not hold.
 inline int Peek(const Huffman& h, uint64_t bits, int& length)
@@ -246,15 +260,7 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
                     s.failure = InflateResult::Corrupt;
                     return false;
                 }
-                unsigned char* to = out + pos;
-                const unsigned char* from = to - distance;
-                if (distance >= length) {
-                    memcpy(to, from, length);
-                } else if (distance == 1) {
-                    memset(to, *from, length);
-                } else {
-                    for (size_t i = 0; i < length; i++) to[i] = from[i];
-                }
+                CopyMatch(out + pos, distance, length);
                 pos += length;
                 produced += length;
             }
@@ -311,15 +317,7 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
             return false;
         }
         if (!s.Room(length)) return false;
-        unsigned char* to = s.out + s.pos;
-        const unsigned char* from = to - distance;
-        if (distance >= length) {
-            memcpy(to, from, length);
-        } else if (distance == 1) {
-            memset(to, *from, length);
-        } else {
-            for (size_t i = 0; i < length; i++) to[i] = from[i];
-        }
+        CopyMatch(s.out + s.pos, distance, length);
         s.pos += length;
         s.produced += length;
     }
