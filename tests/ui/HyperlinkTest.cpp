@@ -250,3 +250,48 @@ TEST(Hyperlink, EnterAndSpaceOpenTheAddressInTheBrowser)
     Sleep(1500);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(record.c_str())) << "nothing opens on a key press";
 }
+
+namespace {
+
+int g_leaves = 0;
+
+LRESULT CALLBACK LeaveProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_MOUSELEAVE) g_leaves++;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST(Hyperlink, LeaveTrackerTimerWithoutTrackMouseEvent)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = LeaveProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OrvaneLeaveHost";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"OrvaneLeaveHost", L"", WS_POPUP | WS_VISIBLE, 400, 400, 100, 100,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    SetCursorPos(450, 450);
+    g_leaves = 0;
+    {
+        MouseLeaveTracker tracker;
+        tracker.UseTimer();
+        ASSERT_EQ(1, tracker.Track(window));
+        Pump();
+        Sleep(250);
+        Pump();
+        EXPECT_EQ(0, g_leaves) << "still inside";
+        SetCursorPos(50, 50);
+        for (int i = 0; i < 10 && g_leaves == 0; i++) {
+            Sleep(60);
+            Pump();
+        }
+        EXPECT_EQ(1, g_leaves) << "the timer noticed the pointer leave";
+        Sleep(250);
+        Pump();
+        EXPECT_EQ(1, g_leaves) << "and stopped";
+    }
+    DestroyWindow(window);
+}
