@@ -49,6 +49,31 @@ bool Build(Huffman& h, const uint8_t* lengths, int n)
     return true;
 }
 
+// Decodes the symbol at the start of `bits` (at least 15 valid bits) without consuming it;
+// -1 for a code the table does not hold.
+inline int Peek(const Huffman& h, uint64_t bits, int& length)
+{
+    uint16_t entry = h.fast[bits & ((1u << FastBits) - 1)];
+    if (entry) {
+        length = entry & 15;
+        return entry >> 4;
+    }
+    int code = 0, first = 0, index = 0;
+    for (int len = 1; len < 16; len++) {
+        code |= (int)((bits >> (len - 1)) & 1);
+        int n = h.counts[len];
+        if (code - first < n) {
+            length = len;
+            return h.symbols[index + code - first];
+        }
+        index += n;
+        first += n;
+        first <<= 1;
+        code <<= 1;
+    }
+    return -1;
+}
+
 struct State {
     InflateSource& source;
     InflateSink& sink;
@@ -118,25 +143,21 @@ struct State {
     int Decode(const Huffman& h)
     {
         if (count < 15) Fill();
-        uint16_t entry = h.fast[bits & ((1u << FastBits) - 1)];
-        if (entry) {
-            Drop(entry & 15);
-            return entry >> 4;
+        int length;
+        int symbol = Peek(h, bits, length);
+        if (symbol >= 0) Drop(length);
+        return symbol;
+    }
+    // Decode, recording why it failed (input ended, or a code no table holds) as -1.
+    int DecodeChecked(const Huffman& h)
+    {
+        int symbol = Decode(h);
+        if (overrun) {
+            failure = InflateResult::Truncated;
+            return -1;
         }
-        int code = 0, first = 0, index = 0;
-        for (int len = 1; len < 16; len++) {
-            code |= (int)((bits >> (len - 1)) & 1);
-            int n = h.counts[len];
-            if (code - first < n) {
-                Drop(len);
-                return h.symbols[index + code - first];
-            }
-            index += n;
-            first += n;
-            first <<= 1;
-            code <<= 1;
-        }
-        return -1;
+        if (symbol < 0) failure = InflateResult::Corrupt;
+        return symbol;
     }
     // Hands finished output to the sink and keeps the last 32 KB as the window.
     bool Flush()
@@ -178,31 +199,6 @@ inline void CopyMatch(unsigned char* to, size_t distance, size_t length)
     } else {
         for (size_t i = 0; i < length; i++) to[i] = from[i];
     }
-}
-
-// Decodes the symbol at the start of `bits` (at least 15 valid bits) without consuming it;
-// -1 for a code the table does not hold.
-inline int Peek(const Huffman& h, uint64_t bits, int& length)
-{
-    uint16_t entry = h.fast[bits & ((1u << FastBits) - 1)];
-    if (entry) {
-        length = entry & 15;
-        return entry >> 4;
-    }
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len < 16; len++) {
-        code |= (int)((bits >> (len - 1)) & 1);
-        int n = h.counts[len];
-        if (code - first < n) {
-            length = len;
-            return h.symbols[index + code - first];
-        }
-        index += n;
-        first += n;
-        first <<= 1;
-        code <<= 1;
-    }
-    return -1;
 }
 
 // The hot loop keeps the bit buffer and the output position in locals: writes through the
@@ -272,15 +268,8 @@ bool Codes(State& s, const Huffman& literals, const Huffman& distances)
         }
         // The careful path: one symbol with every check.
         if (s.count < 48) s.Fill();
-        int symbol = s.Decode(literals);
-        if (s.overrun) {
-            s.failure = InflateResult::Truncated;
-            return false;
-        }
-        if (symbol < 0) {
-            s.failure = InflateResult::Corrupt;
-            return false;
-        }
+        int symbol = s.DecodeChecked(literals);
+        if (symbol < 0) return false;
         if (symbol < 256) {
             if (s.produced >= s.limit) {
                 s.failure = InflateResult::TooLarge;
@@ -420,15 +409,8 @@ bool Dynamic(State& s, Huffman& literals, Huffman& distances)
     }
     int index = 0;
     while (index < literalCount + distanceCount) {
-        int symbol = s.Decode(lengthCode);
-        if (s.overrun) {
-            s.failure = InflateResult::Truncated;
-            return false;
-        }
-        if (symbol < 0) {
-            s.failure = InflateResult::Corrupt;
-            return false;
-        }
+        int symbol = s.DecodeChecked(lengthCode);
+        if (symbol < 0) return false;
         if (symbol < 16) {
             lengths[index++] = (uint8_t)symbol;
             continue;
