@@ -251,6 +251,50 @@ std::string HttpFixture::RequestLog() const
     return ReadFileBytes(m_folder + L"requests.log");
 }
 
+std::string LoggedRequest::Header(const std::string& name) const
+{
+    size_t at = 0;
+    while (at < headers.size()) {
+        size_t end = headers.find("\r\n", at);
+        if (end == std::string::npos) end = headers.size();
+        std::string line = headers.substr(at, end - at);
+        if (line.size() > name.size() && _strnicmp(line.c_str(), name.c_str(), name.size()) == 0 &&
+            line[name.size()] == ':') {
+            size_t value = name.size() + 1;
+            while (value < line.size() && line[value] == ' ') value++;
+            return line.substr(value);
+        }
+        at = end + 2;
+    }
+    return "";
+}
+
+std::vector<LoggedRequest> ParseRequestLog(const std::string& log)
+{
+    // Each entry: "=== METHOD PATH LENGTH\r\n", the headers, an empty line, LENGTH body bytes, "\r\n".
+    std::vector<LoggedRequest> requests;
+    size_t at = 0;
+    while (log.compare(at, 4, "=== ") == 0) {
+        size_t lineEnd = log.find("\r\n", at);
+        if (lineEnd == std::string::npos) break;
+        std::string line = log.substr(at + 4, lineEnd - at - 4);
+        size_t first = line.find(' '), last = line.rfind(' ');
+        if (first == std::string::npos || last <= first) break;
+        LoggedRequest request;
+        request.method = line.substr(0, first);
+        request.path = line.substr(first + 1, last - first - 1);
+        size_t length = (size_t)atol(line.c_str() + last + 1);
+        size_t headersEnd = log.find("\r\n\r\n", lineEnd);
+        if (headersEnd == std::string::npos) break;
+        request.headers = log.substr(lineEnd + 2, headersEnd + 2 - (lineEnd + 2));
+        if (headersEnd + 4 + length > log.size()) break;
+        request.body = log.substr(headersEnd + 4, length);
+        requests.push_back(request);
+        at = headersEnd + 4 + length + 2;
+    }
+    return requests;
+}
+
 bool GuiProgram::Start(const std::wstring& program, const std::wstring& arguments)
 {
     Terminate();

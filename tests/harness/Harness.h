@@ -26,6 +26,17 @@ void RemoveTree(const std::wstring& path);
 // milliseconds. Answers its exit status, or -1 when it could not start or did not end in time.
 int RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);
 
+// One request as the fixture server logged it.
+struct LoggedRequest {
+    std::string method;
+    std::string path;     // as sent: an absolute address when it came through a proxy
+    std::string headers;  // the header lines, each ending in CR LF
+    std::string body;
+    // The value of the first header of that name (any case); empty when absent.
+    std::string Header(const std::string& name) const;
+};
+std::vector<LoggedRequest> ParseRequestLog(const std::string& log);
+
 // A Python HTTP server on 127.0.0.1 and a free port, answering from a JSON table of routes
 // (tests/harness/http_fixture.py tells the format). Every request it receives is appended
 // to a log.
@@ -42,6 +53,7 @@ public:
     std::wstring Url(const wchar_t* path) const;
     // The requests received so far, as the server logged them.
     std::string RequestLog() const;
+    std::vector<LoggedRequest> Requests() const { return ParseRequestLog(RequestLog()); }
 
 private:
     int m_port;

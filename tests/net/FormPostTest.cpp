@@ -1,0 +1,224 @@
+// Multipart form posts and the general request, as a loopback server receives them.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/Harness.h"
+#include "net/HttpClient.h"
+#include "net/NetTest.h"
+
+namespace {
+
+using nettest::EveryByte;
+using nettest::Server;
+
+const char* const Boundary = "-------------------------------1234567890123";
+const char* const ContentType = "multipart/form-data; boundary=-----------------------------1234567890123";
+
+std::string Ansi(const wchar_t* text)
+{
+    char bytes[512];
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
+    return std::string(bytes, n > 0 ? (size_t)n - 1 : 0);
+}
+
+std::string FieldPart(const std::string& name, const std::string& value)
+{
+    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content)
+{
+    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+}
+
+std::string ClosingPart()
+{
+    return std::string(Boundary) + "--\r\n";
+}
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char Digits[] = "0123456789abcdef";
+    std::string hex;
+    for (char c : bytes) {
+        hex += Digits[(BYTE)c >> 4];
+        hex += Digits[(BYTE)c & 15];
+    }
+    return hex;
+}
+
+// Runs the standard library's multipart parser over a received body.
+int ParseWithStandardLibrary(const Server& server, const harness::LoggedRequest& request,
+                             const std::vector<std::string>& parts)
+{
+    std::wstring bodyFile = server.Folder() + L"received.bin";
+    harness::WriteFileBytes(bodyFile, request.body);
+    std::string command = "/usr/bin/python3 '" + harness::UnixPath(harness::SourceDir() + L"tests\\net\\check_multipart.py") +
+                          "' '" + request.Header("Content-Type") + "' '" + harness::UnixPath(bodyFile) + "'";
+    for (const std::string& part : parts) command += " '" + part + "'";
+    command += " > '" + harness::UnixPath(server.Folder() + L"parser.out") + "' 2>&1";
+    return harness::RunUnix(Wide(command));
+}
+
+}  // namespace
+
+TEST(FormPost, BodyIsExactAndParsesAsMultipart)
+{
+    Server server(L"form-post");
+    std::string dump = EveryByte(256 * 4);
+    server.AddFile(L"Orvane_Debug.dmp", dump);
+    server.AddFile(L"Orvane_Debug.txt", "Exception: access violation\r\n");
+    server.AddFile(L"empty.txt", "");
+    ASSERT_TRUE(server.Start(R"({"POST /services/tessel/report.php": {"body": "thanks"}})"));
+
+    HttpClient client;
+    ASSERT_EQ(1, client.AddFormField(L"a", L"r"));
+    ASSERT_EQ(1, client.AddFormField(L"p", L"Orvane"));
+    ASSERT_EQ(1, client.AddFormField(L"e", L"Caf\u00e9 \"quoted\"\r\nsecond line"));
+    ASSERT_EQ(1, client.AddFormFile(L"d", (server.Folder() + L"Orvane_Debug.dmp").c_str()));
+    ASSERT_EQ(0, client.AddFormFile(L"x", (server.Folder() + L"absent.txt").c_str()));
+    ASSERT_EQ(1, client.AddFormFile(L"t", (server.Folder() + L"Orvane_Debug.txt").c_str()));
+    ASSERT_EQ(1, client.AddFormFile(L"z", (server.Folder() + L"empty.txt").c_str()));
+
+    // Each descriptor carries its own data, chained in the order added.
+    int descriptors = 0;
+    for (const INTERNET_BUFFERSW* d = client.FirstFormDescriptor(); d; d = d->Next) descriptors++;
+    EXPECT_EQ(3 + 3 * 3, descriptors) << "three fields, three files of three parts; the absent file adds nothing";
+
+    WideString answer;
+    DWORD status = 0;
+    ASSERT_EQ(1, client.PostForm(L"127.0.0.1", L"/services/tessel/report.php", L"", &answer, nullptr, 0, nullptr,
+                                 nullptr, nullptr, nullptr, (INTERNET_PORT)server.Port(), INTERNET_SERVICE_HTTP,
+                                 nullptr, nullptr, nullptr, &status));
+    EXPECT_EQ(200u, status);
+    EXPECT_STREQ(L"thanks", answer.Text());
+    EXPECT_EQ(nullptr, client.FirstFormDescriptor()) << "the form is freed after the post";
+
+    std::string expected = FieldPart("a", "r") + FieldPart("p", "Orvane") +
+                           FieldPart("e", Ansi(L"Caf\u00e9 \"quoted\"\r\nsecond line")) +
+                           FilePart("d", "Orvane_Debug.dmp", dump) +
+                           FilePart("t", "Orvane_Debug.txt", "Exception: access violation\r\n") +
+                           FilePart("z", "empty.txt", "") + ClosingPart();
+    std::vector<harness::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    const harness::LoggedRequest& request = requests[0];
+    EXPECT_EQ("POST", request.method);
+    EXPECT_EQ("/services/tessel/report.php", request.path);
+    EXPECT_EQ(ContentType, request.Header("Content-Type"));
+    EXPECT_EQ(std::to_string(expected.size()), request.Header("Content-Length")) << "the data total";
+    EXPECT_EQ("", request.Header("Authorization"));
+    EXPECT_TRUE(request.body == expected) << "body differs from the form's wire format";
+
+    EXPECT_EQ(0, ParseWithStandardLibrary(server, request,
+                                          {"field:a=" + Hex("r"), "field:p=" + Hex("Orvane"),
+                                           "field:e=" + Hex(Ansi(L"Caf\u00e9 \"quoted\"\r\nsecond line")),
+                                           "file:d=Orvane_Debug.dmp=" + harness::UnixPath(server.Folder() + L"Orvane_Debug.dmp"),
+                                           "file:t=Orvane_Debug.txt=" + harness::UnixPath(server.Folder() + L"Orvane_Debug.txt"),
+                                           "file:z=empty.txt=" + harness::UnixPath(server.Folder() + L"empty.txt")}))
+        << harness::ReadFileBytes(server.Folder() + L"parser.out");
+}
+
+TEST(FormPost, EmptyFormCredentialsAndProxy)
+{
+    Server server(L"form-empty");
+    ASSERT_TRUE(server.Start(R"({"POST /services/tessel/report.php": {"body": "ok"}})"));
+    HttpClient client;
+    WideString answer;
+    ASSERT_EQ(1, client.PostForm(L"127.0.0.1", L"/services/tessel/report.php", L"", &answer, nullptr, 0, nullptr,
+                                 nullptr, nullptr, nullptr, (INTERNET_PORT)server.Port()));
+
+    // Credentials go out as Basic authorization of their ANSI bytes.
+    ASSERT_EQ(1, client.AddFormField(L"a", L"r"));
+    ASSERT_EQ(1, client.PostForm(L"127.0.0.1", L"/services/tessel/report.php", L"", &answer, nullptr, 0, L"maker",
+                                 L"p\u00e4ss:word", nullptr, nullptr, (INTERNET_PORT)server.Port()));
+
+    // Through a named proxy the maker's host is asked by its own name.
+    wchar_t proxy[64];
+    swprintf(proxy, 64, L"127.0.0.1:%d", server.Port());
+    ASSERT_EQ(1, client.AddFormField(L"a", L"r"));
+    ASSERT_EQ(1, client.PostForm(L"report.halvik.example", L"/services/tessel/report.php", L"", &answer, nullptr, 0,
+                                 nullptr, nullptr, nullptr, nullptr, 80, INTERNET_SERVICE_HTTP, nullptr, nullptr,
+                                 nullptr, nullptr, 0, 0, proxy));
+    EXPECT_STREQ(L"ok", answer.Text());
+
+    std::vector<harness::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(ClosingPart(), requests[0].body) << "a form without fields is the closing part alone";
+    EXPECT_EQ("48", requests[0].Header("Content-Length"));
+
+    std::string credentials = Ansi(L"maker:p\u00e4ss:word");
+    WideString encoded;
+    ASSERT_EQ(1, Base64Encode(credentials.data(), credentials.size(), encoded));
+    std::string basic;
+    for (int i = 0; i < encoded.Length(); i++) basic += (char)encoded.At(i);
+    EXPECT_EQ("Basic " + basic, requests[1].Header("Authorization"));
+    EXPECT_EQ(ContentType, requests[1].Header("Content-Type"));
+    EXPECT_EQ(FieldPart("a", "r") + ClosingPart(), requests[1].body);
+
+    EXPECT_EQ("http://report.halvik.example:80/services/tessel/report.php", requests[2].path);
+    EXPECT_EQ("report.halvik.example", requests[2].Header("Host"));
+    EXPECT_EQ(FieldPart("a", "r") + ClosingPart(), requests[2].body);
+}
+
+TEST(SendRequest, SimpleSendReadsAnyStatusAndItsBody)
+{
+    Server server(L"send-request");
+    ASSERT_TRUE(server.Start(R"({
+        "GET /gone": {"status": 404, "body": "not here"},
+        "PUT /data": {"body": "stored"},
+        "GET /garbage": {"raw": "garbage\r\n"}
+    })"));
+    HttpClient client;
+    WideString out;
+    DWORD status = 0;
+    HttpRequest request;
+    request.server = L"127.0.0.1";
+    request.port = (INTERNET_PORT)server.Port();
+    request.verb = L"GET";
+    request.path = L"/gone";
+    request.agent = L"Agent";
+    request.outText = &out;
+    request.outStatus = &status;
+    EXPECT_EQ(1, client.SendRequest(request));
+    EXPECT_EQ(404u, status);
+    EXPECT_STREQ(L"not here", out.Text());
+
+    request.verb = L"PUT";
+    request.path = L"/data";
+    request.headers = L"X-Extra: yes\r\n";
+    request.optionalData = "payload";
+    request.optionalLength = 7;
+    request.byteLimit = 3;
+    EXPECT_EQ(1, client.SendRequest(request));
+    EXPECT_EQ(200u, status);
+    EXPECT_STREQ(L"sto", out.Text()) << "the byte limit";
+
+    request.verb = L"GET";
+    request.path = L"/garbage";
+    request.headers = nullptr;
+    request.optionalData = nullptr;
+    request.optionalLength = 0;
+    request.byteLimit = 0;
+    out = L"stale";
+    client.SendRequest(request);
+    EXPECT_EQ(-1, out.Find(L"garbage")) << "an answer that is not HTTP is no body";
+
+    request.service = 99;
+    EXPECT_EQ(0, client.SendRequest(request)) << "an unknown service";
+
+    std::vector<harness::LoggedRequest> requests = server.Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ("Agent", requests[0].Header("User-Agent"));
+    EXPECT_EQ("yes", requests[1].Header("X-Extra"));
+    EXPECT_EQ("payload", requests[1].body);
+}
