@@ -56,4 +56,69 @@ private:
     harness::HttpFixture m_fixture;
 };
 
+// Answers the system's proxy-credential dialogs of this process from a thread of its own.
+class CredentialDialogAnswerer {
+public:
+    CredentialDialogAnswerer(const wchar_t* user, const wchar_t* password)
+        : m_user(user), m_password(password), m_dialogs(0), m_stop(false)
+    {
+        m_thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~CredentialDialogAnswerer()
+    {
+        m_stop = true;
+        WaitForSingleObject(m_thread, 10000);
+        CloseHandle(m_thread);
+    }
+    int Dialogs() const { return m_dialogs; }
+
+private:
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
+    {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t name[64];
+        if (process == GetCurrentProcessId() && IsWindowVisible(window) && GetClassNameW(window, name, 64) &&
+            wcscmp(name, L"#32770") == 0) {
+            *(HWND*)parameter = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static BOOL CALLBACK CollectEdit(HWND window, LPARAM parameter)
+    {
+        wchar_t name[64];
+        if (GetClassNameW(window, name, 64) && _wcsicmp(name, L"Edit") == 0)
+            ((std::vector<HWND>*)parameter)->push_back(window);
+        return TRUE;
+    }
+    static DWORD WINAPI Run(void* self)
+    {
+        CredentialDialogAnswerer* answerer = (CredentialDialogAnswerer*)self;
+        while (!answerer->m_stop) {
+            HWND dialog = nullptr;
+            EnumWindows(FindDialog, (LPARAM)&dialog);
+            if (dialog) {
+                std::vector<HWND> edits;
+                EnumChildWindows(dialog, CollectEdit, (LPARAM)&edits);
+                if (answerer->m_user && edits.size() >= 2) {
+                    SendMessageW(edits[0], WM_SETTEXT, 0, (LPARAM)answerer->m_user);
+                    SendMessageW(edits[1], WM_SETTEXT, 0, (LPARAM)answerer->m_password);
+                }
+                answerer->m_dialogs++;
+                SendMessageW(dialog, WM_COMMAND, answerer->m_user ? IDOK : IDCANCEL, 0);
+                while (IsWindow(dialog) && !answerer->m_stop) Sleep(20);
+            }
+            Sleep(20);
+        }
+        return 0;
+    }
+
+    const wchar_t* m_user;
+    const wchar_t* m_password;
+    volatile LONG m_dialogs;
+    volatile bool m_stop;
+    HANDLE m_thread;
+};
+
 }  // namespace nettest
