@@ -10,6 +10,9 @@ namespace {
 
 const size_t WindowSize = 8192;
 const size_t ChunkSize = 65536;
+// The most one step can write: a match of the longest length code (63) with its extra
+// byte (255) and the minimum length with a literal tree (3).
+const size_t LongestStep = 63 + 255 + 3;
 
 // Decoding table indexed by the next 16 bits of the stream: symbol << 5 | code length.
 struct Tree {
@@ -172,7 +175,7 @@ InflateResult Explode(InflateSource& source, InflateSink& sink, uint64_t size, b
         result = bits->ended ? InflateResult::Truncated : InflateResult::Corrupt;
     }
     while (result == InflateResult::Ok && produced < size) {
-        if (pos + 320 > WindowSize + ChunkSize && !flush()) {
+        if (pos + LongestStep > WindowSize + ChunkSize && !flush()) {
             result = InflateResult::Stopped;
             break;
         }

@@ -325,3 +325,17 @@ TEST(ZipEngine, OptionsAndAnswers)
     EXPECT_EQ(ZipResult::Warning, ExtractZip(*fs, withPassword, quiet));
     EXPECT_NE(std::string::npos, g_messages.find("a/b/one.txt")) << "the message went to the print answer";
 }
+
+TEST(ZipEngine, ImplodedArchivesMadeHere)
+{
+    // Both dictionary sizes, with and without the literal tree, and the longest match
+    // ending exactly at the end of the engine's output buffer.
+    std::string work = Scratch("imploded");
+    ASSERT_EQ(0, system(("python3 '" + Source() + "/tests/archive/make_imploded.py' '" + work + "' >/dev/null").c_str()));
+    for (const char* name : {"imploded-4k-2trees.zip", "imploded-8k-2trees.zip", "imploded-4k-3trees.zip",
+                             "imploded-8k-3trees.zip", "imploded-longest-match.zip"}) {
+        std::string target = Scratch(std::string("imploded-out-") + name);
+        EXPECT_EQ(ZipResult::Ok, Extract(work + "/" + name, target)) << name;
+        ExpectSameAsUnzip(work + "/" + name, target);
+    }
+}
