@@ -41,9 +41,20 @@ public:
     // The files of a folder matching a pattern with '*' and '?', sorted.
     virtual std::vector<std::string> Match(const std::string& pattern) = 0;
     virtual bool MakeFolder(const std::string& path) = 0;  // true when it exists afterwards
-    virtual OutputFile* CreateOutput(const std::string& path) = 0;  // replaces an existing file
+    // A file that does not exist yet; null when the name is taken or the file cannot be made.
+    virtual OutputFile* CreateNew(const std::string& path) = 0;
+    // Moves a finished file over `to`, replacing a file there. Like the system's own move it
+    // may refuse a target that is read-only, hidden or system: the engine clears those first.
+    virtual bool Move(const std::string& from, const std::string& to) = 0;
+    virtual void Remove(const std::string& path) = 0;
+    // The file's attributes in the entries' attribute-byte bits; NoAttributes when missing.
+    static const unsigned NoAttributes = ~0u;
+    virtual unsigned GetAttributes(const std::string& path) = 0;
+    // Bytes free for the caller on the volume of a folder; UINT64_MAX when unknown.
+    virtual uint64_t FreeSpace(const std::string& folder) = 0;
     virtual void SetTimes(const std::string& path, const EntryTimes& times) = 0;
     virtual void SetAttributes(const std::string& path, unsigned attributes) = 0;
-    // OEM text of an old DOS name to ANSI.
+    // OEM text of an old DOS name to ANSI, and ANSI text (a password) to OEM.
     virtual std::string OemToAnsi(const std::string& name) = 0;
+    virtual std::string AnsiToOem(const std::string& text) = 0;
 };

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -107,13 +108,29 @@ public:
         struct stat info;
         return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
-    OutputFile* CreateOutput(const std::string& path) override
+    OutputFile* CreateNew(const std::string& path) override
+    {
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        return fd < 0 ? nullptr : new PosixOutput(fd);
+    }
+    bool Move(const std::string& from, const std::string& to) override
     {
         struct stat info;
-        if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;  // never through a link
-        unlink(path.c_str());
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
-        return fd < 0 ? nullptr : new PosixOutput(fd);
+        if (lstat(to.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;  // never over a link or folder
+        return rename(from.c_str(), to.c_str()) == 0;
+    }
+    void Remove(const std::string& path) override { unlink(path.c_str()); }
+    uint64_t FreeSpace(const std::string& folder) override
+    {
+        struct statvfs info;
+        if (statvfs(folder.c_str(), &info) != 0) return UINT64_MAX;
+        return (uint64_t)info.f_bavail * info.f_frsize;
+    }
+    unsigned GetAttributes(const std::string& path) override
+    {
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) return NoAttributes;
+        return (info.st_mode & 0222) ? 0x80u : 0x81u;  // normal, or read-only
     }
     void SetTimes(const std::string& path, const EntryTimes& times) override
     {
@@ -126,7 +143,10 @@ public:
             modified -= local.tm_gmtoff;
         }
         struct timeval values[2];
-        values[0].tv_sec = (time_t)(times.haveAccessed ? times.accessed : modified);
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) return;
+        // The access time changes only when the entry says what it was.
+        values[0].tv_sec = times.haveAccessed ? (time_t)times.accessed : info.st_atime;
         values[0].tv_usec = 0;
         values[1].tv_sec = (time_t)modified;
         values[1].tv_usec = 0;
@@ -137,6 +157,7 @@ public:
         if (attributes & 0x01) chmod(path.c_str(), 0444);  // read-only is all POSIX can keep
     }
     std::string OemToAnsi(const std::string& name) override { return name; }
+    std::string AnsiToOem(const std::string& text) override { return text; }
 };
 
 }  // namespace

@@ -112,14 +112,30 @@ public:
         DWORD attributes = GetFileAttributesA(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
-    OutputFile* CreateOutput(const std::string& path) override
+    OutputFile* CreateNew(const std::string& path) override
     {
-        // A read-only file of the same name is replaced as well.
-        DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         return file == INVALID_HANDLE_VALUE ? nullptr : new WindowsOutput(file);
+    }
+    bool Move(const std::string& from, const std::string& to) override
+    {
+        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+    void Remove(const std::string& path) override
+    {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+    uint64_t FreeSpace(const std::string& folder) override
+    {
+        ULARGE_INTEGER available;
+        if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return UINT64_MAX;
+        return available.QuadPart;
+    }
+    unsigned GetAttributes(const std::string& path) override
+    {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes == INVALID_FILE_ATTRIBUTES ? NoAttributes : (unsigned)attributes;
     }
     void SetTimes(const std::string& path, const EntryTimes& times) override
     {
@@ -132,9 +148,9 @@ public:
             FILETIME local = modified;
             LocalFileTimeToFileTime(&local, &modified);
         }
-        accessed = times.haveAccessed ? UnixToFileTime(times.accessed) : modified;
+        accessed = UnixToFileTime(times.accessed);
         created = UnixToFileTime(times.created);
-        SetFileTime(file, times.haveCreated ? &created : nullptr, &accessed, &modified);
+        SetFileTime(file, times.haveCreated ? &created : nullptr, times.haveAccessed ? &accessed : nullptr, &modified);
         CloseHandle(file);
     }
     void SetAttributes(const std::string& path, unsigned attributes) override
@@ -146,6 +162,13 @@ public:
         std::string converted(name.size() + 1, '\0');
         if (!OemToCharBuffA(name.c_str(), &converted[0], (DWORD)name.size())) return name;
         converted.resize(name.size());
+        return converted;
+    }
+    std::string AnsiToOem(const std::string& text) override
+    {
+        std::string converted(text.size() + 1, '\0');
+        if (!CharToOemBuffA(text.c_str(), &converted[0], (DWORD)text.size())) return text;
+        converted.resize(text.size());
         return converted;
     }
 };

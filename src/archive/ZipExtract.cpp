@@ -1,5 +1,6 @@
 #include "archive/ZipExtract.h"
 
+#include <ctype.h>
 #include <string.h>
 #include <time.h>
 
@@ -237,12 +238,41 @@ int64_t DosTime(uint16_t date, uint16_t time)
     return days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
 
+// Names the Windows file functions open as devices, whatever extension follows.
+bool IsDeviceName(const std::string& part)
+{
+    std::string base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = (char)toupper((unsigned char)c);
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
 bool IsDigits(const std::string& text)
 {
     if (text.empty()) return false;
     for (char c : text)
         if (c < '0' || c > '9') return false;
     return true;
+}
+
+const uint64_t MaxExpansion = 1032;
+const uint64_t PlausibleSlack = 65536;
+
+const unsigned ReadOnly = 0x01, Hidden = 0x02, System = 0x04, Normal = 0x80;
+
+// Moves a finished file over the target. A read-only, hidden or system target is made
+// plain first, as the system refuses to replace it otherwise; when the move still fails
+// it gets its attributes back.
+bool PutInPlace(ArchiveFileSystem& fs, const std::string& from, const std::string& to)
+{
+    unsigned old = fs.GetAttributes(to);
+    bool guarded = old != ArchiveFileSystem::NoAttributes && (old & (ReadOnly | Hidden | System));
+    if (guarded) fs.SetAttributes(to, Normal);
+    if (fs.Move(from, to)) return true;
+    if (guarded) fs.SetAttributes(to, old);
+    return false;
 }
 
 // Messages go to the print answer and nowhere else.
@@ -291,6 +321,21 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
                    entry.compressed == 0xFFFFFFFF, entry.localOffset == 0xFFFFFFFF);
         entries.push_back(entry);
         at += 46 + nameLength + extraLength + commentLength;
+    }
+
+    // What the archive declares must fit what its bytes can expand to (deflate's limit is
+    // 1032 to 1) and the room on the target volume, before anything is written.
+    uint64_t declared = 0;
+    for (const Entry& entry : entries) {
+        uint64_t room = UINT64_MAX - declared;
+        declared += entry.uncompressed < room ? entry.uncompressed : room;
+    }
+    uint64_t plausible = file->Size() > (UINT64_MAX - PlausibleSlack) / MaxExpansion
+                             ? UINT64_MAX
+                             : file->Size() * MaxExpansion + PlausibleSlack;
+    if (declared > plausible || declared > fs.FreeSpace(target)) {
+        Say(answers, "error: " + archivePath + " (declares more data than it holds or than the target can take)\n");
+        return ZipResult::Error;
     }
 
     // Entries whose data runs into the next entry's header overlap: a crafted archive
@@ -398,7 +443,7 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             bool accepted = decrypter->CheckHeader(header, check);
             if (!accepted && password[0]) {
                 // The same password once more in the OEM code page.
-                decrypter.reset(new ZipDecrypter(fs.OemToAnsi(password)));
+                decrypter.reset(new ZipDecrypter(fs.AnsiToOem(password)));
                 accepted = decrypter->CheckHeader(header, check);
             }
             if (!accepted) {
@@ -409,7 +454,14 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             dataOffset += 12;
             dataSize -= 12;
         }
-        std::unique_ptr<OutputFile> output(fs.CreateOutput(path));
+        // The entry goes into a file of its own beside the target and takes the target's
+        // place only once its size and CRC are right: a damaged entry leaves the old file.
+        std::string temporary;
+        std::unique_ptr<OutputFile> output;
+        for (int n = 0; n < 100 && !output; n++) {
+            temporary = path + ".~" + std::to_string(n);
+            output.reset(fs.CreateNew(temporary));
+        }
         if (!output) {
             results.Fail();
             continue;
@@ -438,12 +490,21 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             ok = inflated == InflateResult::Ok && sink.Written() == entry.uncompressed;
         }
         bool closed = output->Close();
+        output.reset();
         if (sink.DiskFull()) {
+            fs.Remove(temporary);
             results.Raise(ZipResult::DiskFull);
             return results.Code();
         }
         if (!ok || !closed || sink.Crc() != entry.crc) {
+            fs.Remove(temporary);
             Say(answers, "error: " + entry.name + " (bad data or CRC)\n");
+            results.Fail();
+            continue;
+        }
+        if (!PutInPlace(fs, temporary, path)) {
+            fs.Remove(temporary);
+            Say(answers, "error: " + entry.name + " (cannot replace the existing file)\n");
             results.Fail();
             continue;
         }
@@ -484,11 +545,17 @@ std::string SafeEntryPath(const std::string& name, char separator, bool& folder,
         }
         std::string clean;
         for (unsigned char c : part) {
-            if (c < 32 || c == 127) continue;
+            if (c < 32) continue;
             if (strchr("\"*:<>?|", c)) c = '_';
             clean += (char)c;
         }
         if (clean.empty() || clean == "." || clean == "..") continue;
+        // A device would swallow the bytes (or block on a port) while the write succeeds;
+        // a stream part would write beside the file.
+        if (IsDeviceName(clean) || clean.find(':') != std::string::npos) {
+            unsafe = true;
+            return std::string();
+        }
         if (!path.empty()) path += separator;
         path += clean;
     }

@@ -121,3 +121,35 @@ TEST(ExtractArchive, TheSameArchivesAsTheNativeEngine)
     EXPECT_EQ("good", harness::ReadFileBytes(target + L"\\good.txt"));
     EXPECT_EQ("2", harness::ReadFileBytes(target + L"\\dir\\sub\\f.txt"));
 }
+
+TEST(ExtractArchive, TheSameUpdateTwiceOverGuardedFiles)
+{
+    std::wstring folder = harness::ScratchDir(L"extract-guarded");
+    std::string script = harness::UnixPath(harness::SourceDir() + L"tests\\archive\\make_guarded_archive.py");
+    std::wstring first = folder + L"v1.zip", second = folder + L"v2.zip";
+    for (const std::wstring& archive : {first, second}) {
+        std::string unixArchive = harness::UnixPath(archive);
+        ASSERT_EQ(0, harness::RunUnix(L"/usr/bin/python3 '" + std::wstring(script.begin(), script.end()) + L"' '" +
+                                      std::wstring(unixArchive.begin(), unixArchive.end()) + L"' " +
+                                      (archive == first ? L"one" : L"two")));
+    }
+    std::wstring target = folder + L"out";
+    CreateDirectoryW(target.c_str(), nullptr);
+    ASSERT_EQ(1, ExtractArchive(Narrow(first).c_str(), Narrow(target).c_str()));
+    DWORD attributes = GetFileAttributesW((target + L"\\sub\\all.txt").c_str());
+    EXPECT_EQ((DWORD)0x27, attributes & 0x27);
+    EXPECT_EQ(1, ExtractArchive(Narrow(second).c_str(), Narrow(target).c_str()));
+    for (const wchar_t* name : {L"hidden.txt", L"system.txt", L"sub\\all.txt", L"plain.txt"})
+        EXPECT_EQ("two", harness::ReadFileBytes(target + L"\\" + name)) << Narrow(name);
+    // Nothing of the engine's own stays behind.
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((target + L"\\*.~*").c_str(), &data);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    // The access time is the extraction's own, not the entry's 2021 date.
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    ASSERT_TRUE(GetFileAttributesExW((target + L"\\plain.txt").c_str(), GetFileExInfoStandard, &info));
+    EXPECT_GT(UnixSeconds(info.ftLastAccessTime), UnixSeconds(info.ftLastWriteTime) + 86400);
+    for (const wchar_t* name : {L"hidden.txt", L"system.txt", L"sub\\all.txt"})
+        SetFileAttributesW((target + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}

@@ -38,10 +38,15 @@ public:
     bool Exists(const std::string&) override { return true; }
     std::vector<std::string> Match(const std::string&) override { return {}; }
     bool MakeFolder(const std::string&) override { return true; }
-    OutputFile* CreateOutput(const std::string&) override { return new NullOutput(); }
+    OutputFile* CreateNew(const std::string&) override { return new NullOutput(); }
+    bool Move(const std::string&, const std::string&) override { return true; }
+    void Remove(const std::string&) override {}
+    unsigned GetAttributes(const std::string&) override { return NoAttributes; }
+    uint64_t FreeSpace(const std::string&) override { return UINT64_MAX; }
     void SetTimes(const std::string&, const EntryTimes&) override {}
     void SetAttributes(const std::string&, unsigned) override {}
     std::string OemToAnsi(const std::string& name) override { return name; }
+    std::string AnsiToOem(const std::string& text) override { return text; }
 
 private:
     const uint8_t* m_data;
