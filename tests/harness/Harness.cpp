@@ -190,7 +190,7 @@ int RunUnix(const std::wstring& commandLine, DWORD timeout)
     return status;
 }
 
-bool HttpFixture::Start(const std::wstring& routesFile)
+bool HttpFixture::Start(const std::wstring& routesFile, const wchar_t* script)
 {
     Stop();
     static LONG counter = 0;
@@ -201,7 +201,7 @@ bool HttpFixture::Start(const std::wstring& routesFile)
     // Its own output goes to a file: a server that outlives a crashed test must not hold
     // the test runner's pipes open.
     std::wstring command = L"/bin/sh -c \"exec /usr/bin/python3 " +
-                           Widen(UnixPath(SourceDir() + L"tests\\harness\\http_fixture.py")) + L" --routes " +
+                           Widen(UnixPath(SourceDir() + L"tests\\harness\\" + script)) + L" --routes " +
                            Widen(UnixPath(routesFile)) + L" --port-file " + Widen(UnixPath(portFile)) + L" --log " +
                            Widen(UnixPath(m_folder + L"requests.log")) + L" </dev/null >" +
                            Widen(UnixPath(m_folder + L"server.out")) + L" 2>&1\"";

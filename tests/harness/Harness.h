@@ -47,7 +47,8 @@ public:
     HttpFixture(const HttpFixture&) = delete;
     HttpFixture& operator=(const HttpFixture&) = delete;
 
-    bool Start(const std::wstring& routesFile);
+    // `script`: the server below tests/harness (ftp_fixture.py serves files over FTP).
+    bool Start(const std::wstring& routesFile, const wchar_t* script = L"http_fixture.py");
     void Stop();
     int Port() const { return m_port; }
     std::wstring Url(const wchar_t* path) const;

@@ -253,3 +253,29 @@ TEST(FormPost, ProxyCredentialsResendTheWholeBody)
         EXPECT_EQ(FieldPart("a", "r") + FieldPart("p", "Orvane") + ClosingPart(), request.body)
         << "the repeat after the dialog carries the form again";
 }
+
+TEST(SendRequest, FtpFileIsReadWhole)
+{
+    std::wstring folder = harness::ScratchDir(L"ftp-request");
+    std::string body = EveryByte(100000);
+    harness::WriteFileBytes(folder + L"file.bin", body);
+    harness::WriteFileBytes(folder + L"files.json", R"({"/pub/file.bin": "file.bin"})");
+    harness::HttpFixture ftp;
+    ASSERT_TRUE(ftp.Start(folder + L"files.json", L"ftp_fixture.py"));
+    HttpClient client;
+    WideString out;
+    HttpRequest request;
+    request.server = L"127.0.0.1";
+    request.port = (INTERNET_PORT)ftp.Port();
+    request.service = INTERNET_SERVICE_FTP;
+    request.path = L"/pub/file.bin";
+    request.agent = L"Agent";
+    request.userName = L"anonymous";
+    request.password = L"orvane@";
+    request.outText = &out;
+    EXPECT_EQ(1, client.SendRequest(request));
+    EXPECT_TRUE(nettest::Text(out) == nettest::Widened(body));
+    EXPECT_NE(std::string::npos, ftp.RequestLog().find("RETR /pub/file.bin"));
+    request.path = L"/pub/absent.bin";
+    EXPECT_EQ(0, client.SendRequest(request));
+}
