@@ -35,8 +35,8 @@ def main():
             print("bad disposition", disposition)
             return 1
     wanted = []
-    for spec in sys.argv[3:]:
-        kind, rest = spec.split(":", 1)
+    for wanted_part in sys.argv[3:]:
+        kind, rest = wanted_part.split(":", 1)
         if kind == "field":
             name, value = rest.split("=", 1)
             wanted.append(("field", name, None, bytes.fromhex(value)))
