@@ -42,6 +42,25 @@ void RecordLastError()
     SystemErrorText(GetLastError());
 }
 
+// What is left of an optional byte limit (0: read to the end).
+class ByteBudget {
+public:
+    explicit ByteBudget(DWORD limit) : m_limited(limit != 0), m_left(limit) {}
+    DWORD Next(DWORD block) const { return m_limited && m_left < block ? m_left : block; }
+    // Answers true when the limit is used up.
+    bool Spend(DWORD bytes)
+    {
+        if (!m_limited) return false;
+        m_left -= bytes < m_left ? bytes : m_left;
+        return m_left == 0;
+    }
+    bool UsedUp() const { return m_limited && m_left == 0; }
+
+private:
+    bool m_limited;
+    DWORD m_left;
+};
+
 // Sleeps so that `bytes` per block do not come faster than `pace` kilobytes per second.
 void ApplyPace(Stopwatch& watch, DWORD bytes, DWORD pace)
 {
@@ -290,21 +309,17 @@ int HttpClient::ReadText(HINTERNET request, WideString* outText, DWORD byteLimit
         return 0;
     }
     int result = 0;
-    bool limited = byteLimit != 0;
+    ByteBudget budget(byteLimit);
     Stopwatch watch;
     watch.Start();
     for (;;) {
-        DWORD wanted = limited && byteLimit < ResponseBlock ? byteLimit : ResponseBlock;
         DWORD read = 0;
-        if (!m_internetReadFile(request, buffer, wanted, &read)) break;
+        if (!m_internetReadFile(request, buffer, budget.Next(ResponseBlock), &read)) break;
         result = 1;
         if (read == 0) break;
         if (outText) AppendBytes(*outText, buffer, read, wide);
         ApplyPace(watch, read, pace);
-        if (limited) {
-            byteLimit -= read < byteLimit ? read : byteLimit;
-            if (byteLimit == 0) break;
-        }
+        if (budget.Spend(read)) break;
     }
     free(buffer);
     free(wide);
@@ -424,13 +439,12 @@ int HttpClient::DownloadFile(const wchar_t* url, const wchar_t* agent, const wch
     ULONGLONG received = 0;
     if (file.IsOpen() && !failed) {
         BYTE block[DownloadBlock];
-        bool limited = byteLimit != 0;
+        ByteBudget budget(byteLimit);
         Stopwatch watch;
         watch.Start();
         for (;;) {
-            DWORD wanted = limited && byteLimit < DownloadBlock ? byteLimit : DownloadBlock;
             DWORD read = 0;
-            if (!m_internetReadFile(request.Get(), block, wanted, &read)) {
+            if (!m_internetReadFile(request.Get(), block, budget.Next(DownloadBlock), &read)) {
                 failed = 1;
                 break;
             }
@@ -447,14 +461,11 @@ int HttpClient::DownloadFile(const wchar_t* url, const wchar_t* agent, const wch
                 failed = 1;
                 break;
             }
-            if (limited) {
-                byteLimit -= read < byteLimit ? read : byteLimit;
-                if (byteLimit == 0) break;
-            }
+            if (budget.Spend(read)) break;
         }
         // A body that ends before its declared length is a broken download, not a short file.
         if (!failed && length >= 0 && resume != 1 && received < (ULONGLONG)length) {
-            if (limited && byteLimit == 0)
+            if (budget.UsedUp())
                 file.SetEnd();
             else
                 failed = 1;

@@ -14,40 +14,20 @@
 #include <sstream>
 #include <string>
 
+#include "ArchiveTestSupport.h"
 #include "archive/PosixFileSystem.h"
 #include "archive/ZipExtract.h"
 
 namespace {
 
-std::string Source()
-{
-    return getenv("ORVANE_SOURCE_DIR");
-}
-
-std::string Scratch(const std::string& name)
-{
-    std::string path = std::string(getenv("ORVANE_BUILD_DIR")) + "/scratch/" + name;
-    EXPECT_EQ(0, system(("rm -rf '" + path + "' && mkdir -p '" + path + "'").c_str()));
-    return path;
-}
-
-std::string Read(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using archivetest::Exists;
+using archivetest::Read;
+using archivetest::Scratch;
+using archivetest::Source;
 
 void Write(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 // Names in a folder tree that the engine's temporary files would have.

@@ -11,37 +11,16 @@
 #include <string>
 
 #include "archive/Inflate.h"
+#include "ArchiveTestSupport.h"
 #include "archive/PosixFileSystem.h"
 #include "archive/ZipExtract.h"
 
 namespace {
 
-std::string Source()
-{
-    return getenv("ORVANE_SOURCE_DIR");
-}
-
-std::string Scratch(const std::string& name)
-{
-    std::string path = std::string(getenv("ORVANE_BUILD_DIR")) + "/scratch/" + name;
-    std::string command = "rm -rf '" + path + "' && mkdir -p '" + path + "'";
-    EXPECT_EQ(0, system(command.c_str()));
-    return path;
-}
-
-std::string Read(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
+using archivetest::Exists;
+using archivetest::Read;
+using archivetest::Scratch;
+using archivetest::Source;
 
 int Extract(const std::string& archive, const std::string& target)
 {

@@ -2,25 +2,20 @@
 """Loopback FTP fixture server for the tests: anonymous or any login, binary downloads.
 
 Files come from a JSON file, {"/path": "body file relative to the routes file"}; the
-arguments and the stop rule are those of http_fixture.py. Every command received is
+arguments and the stop rule are those of every fixture server (fixture_server.py). Every command received is
 appended to the log, one line each.
 """
-import argparse
 import json
 import os
 import socket
 import socketserver
 import threading
-import time
+
+import fixture_server
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--routes", required=True)
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--log", required=True)
-    parser.add_argument("--lifetime", type=float, default=300)
-    args = parser.parse_args()
+    args = fixture_server.arguments()
     with open(args.routes, "r", encoding="utf-8") as f:
         files = json.load(f)
     base = os.path.dirname(os.path.abspath(args.routes))
@@ -101,19 +96,7 @@ def main():
         daemon_threads = True
         allow_reuse_address = True
 
-    server = Server(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(args.port_file + ".tmp", args.port_file)
-    folder = os.path.dirname(os.path.abspath(args.port_file))
-    deadline = time.time() + args.lifetime
-    while time.time() < deadline and not os.path.exists(os.path.join(folder, "stop")):
-        time.sleep(0.05)
-    server.shutdown()
-    server.server_close()
-    with open(os.path.join(folder, "stopped"), "w") as f:
-        f.write("stopped\n")
+    fixture_server.serve_until_stopped(Server(("127.0.0.1", 0), Handler), args)
 
 
 if __name__ == "__main__":

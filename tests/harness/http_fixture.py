@@ -23,7 +23,6 @@ Every request is appended to the log as
 The port goes to --port-file once the server listens. The server ends when a file named
 "stop" appears beside the port file (then it writes "stopped"), or after --lifetime seconds.
 """
-import argparse
 import base64
 import http.server
 import json
@@ -32,14 +31,11 @@ import socketserver
 import threading
 import time
 
+import fixture_server
+
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--routes", required=True)
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--log", required=True)
-    parser.add_argument("--lifetime", type=float, default=300)
-    args = parser.parse_args()
+    args = fixture_server.arguments()
 
     with open(args.routes, "r", encoding="utf-8") as f:
         routes = json.load(f)
@@ -121,21 +117,7 @@ def main():
         daemon_threads = True
         allow_reuse_address = True
 
-    server = Server(("127.0.0.1", 0), Handler)
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(args.port_file + ".tmp", args.port_file)
-
-    folder = os.path.dirname(os.path.abspath(args.port_file))
-    deadline = time.time() + args.lifetime
-    while time.time() < deadline and not os.path.exists(os.path.join(folder, "stop")):
-        time.sleep(0.05)
-    server.shutdown()
-    server.server_close()
-    with open(os.path.join(folder, "stopped"), "w") as f:
-        f.write("stopped\n")
+    fixture_server.serve_until_stopped(Server(("127.0.0.1", 0), Handler), args)
 
 
 if __name__ == "__main__":
