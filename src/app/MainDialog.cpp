@@ -186,15 +186,45 @@ void MainDialog::RestoreView(const WideString& key, const WideString& parentKey,
     if (byOrdinal) SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)byOrdinal);
 }
 
+void MainDialog::IdentifySelectedRow(RowIdentity& identity)
+{
+    HWND tree = m_tree.Tree();
+    identity = RowIdentity();
+    HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (!item) return;
+    HTREEITEM parent = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item);
+    HTREEITEM sensor = nullptr;
+    if (!parent) {
+        identity.level = 0;
+        return;
+    }
+    if (!SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)parent)) {
+        identity.level = 1;
+        sensor = item;
+    } else {
+        identity.level = 2;
+        sensor = parent;
+        RowKey(m_tree, item, identity.valueName);
+    }
+    RowKey(m_tree, sensor, identity.sensorName);
+    identity.sensorPosition = 0;
+    WideString name;
+    for (HTREEITEM before = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PREVIOUS, (LPARAM)sensor); before;
+         before = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PREVIOUS, (LPARAM)before)) {
+        identity.sensorPosition++;
+        RowKey(m_tree, before, name);
+        if (name.Equals(identity.sensorName)) identity.namesakesBefore++;
+    }
+}
+
 void MainDialog::RebuildTree()
 {
     if (!m_tree.Tree()) return;
     m_rebuilds++;
     m_tree.SetRedraw(false);
 
-    WideString selected, key;
-    m_tree.SelectedText(selected);
-    SelectionKey(selected, key);
+    RowIdentity selected;
+    IdentifySelectedRow(selected);
     WideString firstKey, firstParent;
     int firstOrdinal = -1;
     RememberView(firstKey, firstParent, firstOrdinal);
@@ -214,7 +244,7 @@ void MainDialog::RebuildTree()
         sensors.push_back(snapshot);
     }
     std::vector<TreeRow> rows;
-    BuildTreeRows(sensors, key, sensors.empty() ? IsWindowsAtLeast(0x4000, 0) != 0 : true, rows);
+    BuildTreeRows(sensors, selected, sensors.empty() ? IsWindowsAtLeast(0x4000, 0) != 0 : true, rows);
 
     HTREEITEM parents[3] = {TVI_ROOT, nullptr, nullptr};
     HTREEITEM toSelect = nullptr;

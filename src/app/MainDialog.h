@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/SensorTree.h"
 #include "common/ModuleVersion.h"
 #include "sensors/SensorManager.h"
 #include "ui/DialogBase.h"
@@ -37,6 +38,7 @@ public:
 private:
     static int SensorCallback(int kind, SensorRecord* record, UINT_PTR userData);
 
+    void IdentifySelectedRow(RowIdentity& identity);
     void RememberView(WideString& firstVisibleKey, WideString& firstVisibleParent, int& firstVisibleOrdinal);
     void RestoreView(const WideString& firstVisibleKey, const WideString& firstVisibleParent, int firstVisibleOrdinal);
 

@@ -8,7 +8,26 @@ void SelectionKey(const wchar_t* rowText, WideString& key)
     text.NextToken(position, L"\t\v", key);
 }
 
-void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const WideString& key, bool windows7OrLater,
+int FindSensor(const std::vector<SensorSnapshot>& sensors, const RowIdentity& identity)
+{
+    if (identity.level < 1 || identity.sensorName.IsEmpty()) return -1;
+    int sameCount = -1, nearest = -1;
+    int distance = 0, namesakes = 0;
+    WideString name;
+    for (size_t i = 0; i < sensors.size(); i++) {
+        SelectionKey(sensors[i].name, name);
+        if (!name.Equals(identity.sensorName)) continue;
+        if (namesakes++ == identity.namesakesBefore) sameCount = (int)i;
+        int away = (int)i > identity.sensorPosition ? (int)i - identity.sensorPosition : identity.sensorPosition - (int)i;
+        if (nearest < 0 || away < distance) {
+            nearest = (int)i;
+            distance = away;
+        }
+    }
+    return sameCount >= 0 ? sameCount : nearest;
+}
+
+void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity& selected, bool windows7OrLater,
                    std::vector<TreeRow>& rows)
 {
     rows.clear();
@@ -21,14 +40,24 @@ void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const WideString&
         row.select = select;
         rows.push_back(row);
     };
-    add(0, WideString(L"Sensors"), RootImage, true, !key.IsEmpty() && key.Equals(L"Sensors"));
-    for (const SensorSnapshot& sensor : sensors) {
+    int selectedSensor = FindSensor(sensors, selected);
+    add(0, WideString(L"Sensors"), RootImage, true, selected.level == 0);
+    WideString name;
+    for (size_t s = 0; s < sensors.size(); s++) {
+        const SensorSnapshot& sensor = sensors[s];
+        bool mine = (int)s == selectedSensor;
         WideString text;
         text.Format(L"%s\v", sensor.name.Text());
-        add(1, text, SensorImage, !sensor.fieldNames.empty(), !key.IsEmpty() && key.Equals(sensor.name));
+        add(1, text, SensorImage, !sensor.fieldNames.empty(), mine && selected.level == 1);
+        bool valueFound = false;
         for (size_t i = 0; i < sensor.fieldNames.size(); i++) {
             text.Format(L"%s\t%s", sensor.fieldNames[i].Text(), sensor.fieldTexts[i].Text());
-            add(2, text, ValueImage, false, !key.IsEmpty() && key.Equals(sensor.fieldNames[i]));
+            bool select = false;
+            if (mine && selected.level == 2 && !valueFound) {
+                SelectionKey(sensor.fieldNames[i], name);
+                select = valueFound = name.Equals(selected.valueName) && !name.IsEmpty();
+            }
+            add(2, text, ValueImage, false, select);
         }
     }
     if (sensors.empty()) {

@@ -481,3 +481,92 @@ TEST(MainWindow, ReopensWhereItWasClosed)
     }
     StorePlacement(nullptr);
 }
+
+namespace {
+
+// Selects the row at a display position; a rebuild in between makes the handles stale,
+// then it tries again.
+bool SelectAt(HWND tree, size_t position, size_t rowCount)
+{
+    for (int attempt = 0; attempt < 10; attempt++) {
+        std::vector<HTREEITEM> order = VisibleOrder(tree);
+        if (order.size() != rowCount) continue;
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)order[position]);
+        std::vector<TreeRowInfo> rows;
+        if (harness::ReadTree(tree, rows) && rows.size() == rowCount && rows[position].selected) return true;
+    }
+    return false;
+}
+
+// The display position of the selected row and of the sensor row above it.
+void SelectedPosition(const std::vector<TreeRowInfo>& rows, int& selected, int& sensor)
+{
+    selected = sensor = -1;
+    for (size_t i = 0; i < rows.size(); i++) {
+        if (rows[i].level == 1) sensor = (int)i;
+        if (rows[i].selected) {
+            selected = (int)i;
+            return;
+        }
+    }
+}
+
+// Waits until the given row's text changes: a rebuild has happened with new values.
+bool WaitForNewValue(Running& app, size_t position, const std::wstring& old)
+{
+    for (int i = 0; i < 40; i++) {
+        std::vector<TreeRowInfo> rows = app.Rows();
+        if (rows.size() > position && rows[position].text != old) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(MainWindow, SelectedValueStaysOnItsSensorAcrossRefreshes)
+{
+    // The demo world: the first sensor's time stamp.
+    SetEnvironmentVariableW(L"SENSORSIM_SCENARIO", nullptr);
+    {
+        Running app;
+        ASSERT_TRUE(app.Start());
+        std::vector<TreeRowInfo> rows = app.Rows();
+        size_t stamp = 0;
+        for (size_t i = 2; i < rows.size() && rows[i].level == 2; i++)
+            if (rows[i].text.compare(0, 10, L"TIMESTAMP\t") == 0) stamp = i;
+        ASSERT_NE(0u, stamp) << "the first sensor of the demo world reports a time stamp";
+        ASSERT_TRUE(SelectAt(app.tree, stamp, rows.size()));
+        std::wstring before = app.Rows()[stamp].text;
+        ASSERT_TRUE(WaitForNewValue(app, stamp, before)) << "a refresh with a new time stamp";
+        Sleep(1200);  // and one more
+        int selected = -1, sensor = -1;
+        SelectedPosition(app.Rows(), selected, sensor);
+        EXPECT_EQ((int)stamp, selected) << "the selection stays on the first sensor's time stamp";
+        EXPECT_EQ(1, sensor);
+        PostMessageW(app.window, WM_COMMAND, 1000, 0);
+        EXPECT_EQ(0, app.program.WaitForExit());
+    }
+
+    // Two sensors of one name: the second one's value stays the second one's.
+    UseScenario("sensor {6C000011-1111-2222-3333-444444444444}\nname \"Twin\"\ninterval 100\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 0 1\n"
+                "sensor {6C000012-1111-2222-3333-444444444444}\nname \"Twin\"\ninterval 100\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 1000 1\n"
+                "sensor {6C000013-1111-2222-3333-444444444444}\nname \"Other\"\ninterval 100\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 0 1\n");
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(7u, rows.size());
+    for (size_t position : {(size_t)4, (size_t)3, (size_t)2}) {
+        ASSERT_TRUE(SelectAt(app.tree, position, rows.size()));
+        ASSERT_TRUE(WaitForNewValue(app, 4, app.Rows()[4].text));
+        ASSERT_TRUE(WaitForNewValue(app, 4, app.Rows()[4].text)) << "two refreshes";
+        int selected = -1, sensor = -1;
+        SelectedPosition(app.Rows(), selected, sensor);
+        EXPECT_EQ((int)position, selected) << "row " << position;
+    }
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}

@@ -35,20 +35,22 @@ TEST(SensorTree, RowsInOrderWithTextsImagesAndChildren)
         Sensor(L"", {}),
     };
     std::vector<TreeRow> rows;
-    BuildTreeRows(sensors, WideString(), true, rows);
+    BuildTreeRows(sensors, RowIdentity(), true, rows);
     EXPECT_EQ(L"Sensors|0+\n Accel\v|1+\n  X\t0.100000|2\n  Y\t|2\n \v|1\n", Describe(rows));
 }
 
 TEST(SensorTree, EmptyNoteDependsOnTheWindowsVersion)
 {
     std::vector<TreeRow> rows;
-    BuildTreeRows({}, WideString(), true, rows);
+    BuildTreeRows({}, RowIdentity(), true, rows);
     EXPECT_EQ(L"Sensors|0+\n No Sensors found|0*\n", Describe(rows));
-    BuildTreeRows({}, WideString(L"Sensors"), false, rows);
+    RowIdentity root;
+    root.level = 0;
+    BuildTreeRows({}, root, false, rows);
     EXPECT_EQ(L"Sensors|0+*\n No Sensors found\tOnly Windows 7 and above is supported|0*\n", Describe(rows));
 }
 
-TEST(SensorTree, SelectionSurvivesRebuilds)
+TEST(SensorTree, RowNamesAreCutAtTheFirstCell)
 {
     WideString key;
     SelectionKey(L"Accel\v", key);
@@ -62,17 +64,70 @@ TEST(SensorTree, SelectionSurvivesRebuilds)
     SelectionKey(nullptr, key);
     EXPECT_TRUE(key.IsEmpty());
 
-    std::vector<SensorSnapshot> sensors = {Sensor(L"A", {{L"X", L"1"}}), Sensor(L"B", {{L"X", L"2"}})};
-    std::vector<TreeRow> rows;
-    BuildTreeRows(sensors, WideString(L"X"), true, rows);
-    int selected = 0;
-    for (const TreeRow& row : rows) selected += row.select;
-    EXPECT_EQ(2, selected) << "every match is marked; the last one inserted stays selected";
-    EXPECT_TRUE(rows.back().select);
-    BuildTreeRows(sensors, WideString(L"B"), true, rows);
-    EXPECT_TRUE(rows[3].select);
-    BuildTreeRows(sensors, WideString(), true, rows);
-    for (const TreeRow& row : rows) EXPECT_FALSE(row.select) << "nothing selected without a key";
+}
+
+namespace {
+
+RowIdentity Identity(int level, int position, const wchar_t* sensor, const wchar_t* value = L"", int namesakes = 0)
+{
+    RowIdentity identity;
+    identity.level = level;
+    identity.sensorPosition = position;
+    identity.namesakesBefore = namesakes;
+    identity.sensorName = sensor;
+    identity.valueName = value;
+    return identity;
+}
+
+// The text of the one row marked for selection, with its row number; "" when none.
+std::wstring Selected(const std::vector<TreeRow>& rows)
+{
+    std::wstring found;
+    for (size_t i = 0; i < rows.size(); i++)
+        if (rows[i].select) found += std::to_wstring(i) + L":" + rows[i].text.Text() + L";";
+    return found;
+}
+
+}  // namespace
+
+TEST(SensorTree, SelectionStaysOnItsSensorAndValue)
+{
+    // Rows: 0 root, 1 A, 2 A.TIMESTAMP, 3 A.X, 4 Twin, 5 Twin.TIMESTAMP, 6 Twin, 7 Twin.TIMESTAMP, 8 B, 9 B.TIMESTAMP
+    std::vector<SensorSnapshot> sensors = {
+        Sensor(L"A", {{L"TIMESTAMP", L"1"}, {L"X", L"0.5"}}), Sensor(L"Twin", {{L"TIMESTAMP", L"2"}}),
+        Sensor(L"Twin", {{L"TIMESTAMP", L"3"}}), Sensor(L"B", {{L"TIMESTAMP", L"4"}})};
+    std::vector<SensorSnapshot> withoutFirst(sensors.begin() + 1, sensors.end());
+    std::vector<SensorSnapshot> withNewFirst = sensors;
+    withNewFirst.insert(withNewFirst.begin(), Sensor(L"New", {{L"TIMESTAMP", L"0"}}));
+    struct Case {
+        const char* what;
+        const std::vector<SensorSnapshot>* tree;
+        RowIdentity selected;
+        const wchar_t* expected;
+    } cases[] = {
+        {"the first sensor's timestamp stays there", &sensors, Identity(2, 0, L"A", L"TIMESTAMP"),
+         L"2:TIMESTAMP\t1;"},
+        {"a value of the last sensor", &sensors, Identity(2, 3, L"B", L"TIMESTAMP"), L"9:TIMESTAMP\t4;"},
+        {"the first of two namesakes", &sensors, Identity(2, 1, L"Twin", L"TIMESTAMP"), L"5:TIMESTAMP\t2;"},
+        {"the second of two namesakes", &sensors, Identity(2, 2, L"Twin", L"TIMESTAMP", 1), L"7:TIMESTAMP\t3;"},
+        {"a sensor row", &sensors, Identity(1, 2, L"Twin", L"", 1), L"6:Twin\v;"},
+        {"the root", &sensors, Identity(0, -1, L""), L"0:Sensors;"},
+        {"nothing selected", &sensors, RowIdentity(), L""},
+        {"a value that is gone", &sensors, Identity(2, 0, L"A", L"Y"), L""},
+        {"a sensor that is gone", &sensors, Identity(1, 0, L"Gone"), L""},
+        {"a namesake after the first sensor left", &withoutFirst, Identity(2, 2, L"Twin", L"TIMESTAMP", 1),
+         L"4:TIMESTAMP\t3;"},
+        {"a sensor before it came", &withNewFirst, Identity(2, 3, L"B", L"TIMESTAMP"), L"11:TIMESTAMP\t4;"},
+        {"the first namesake after a new first sensor", &withNewFirst, Identity(2, 1, L"Twin", L"TIMESTAMP"),
+         L"7:TIMESTAMP\t2;"},
+        {"the second namesake after a new first sensor", &withNewFirst, Identity(2, 2, L"Twin", L"TIMESTAMP", 1),
+         L"9:TIMESTAMP\t3;"},
+    };
+    for (const Case& c : cases) {
+        std::vector<TreeRow> rows;
+        BuildTreeRows(*c.tree, c.selected, true, rows);
+        EXPECT_EQ(std::wstring(c.expected), Selected(rows)) << c.what;
+    }
 }
 
 TEST(RefreshThrottle, OnePostPerSecond)
