@@ -75,16 +75,21 @@ int SettingsStore::Open(DWORD backend, HKEY root, const wchar_t* basePath, const
             m_file = path;
         }
         m_xml.Open(3);
-        if (GetFileAttributesW(m_file) != INVALID_FILE_ATTRIBUTES && !m_xml.LoadFile(m_file)) return 0;
+        // A file that exists but cannot be read is the user's: it is never saved over.
+        if (GetFileAttributesW(m_file) != INVALID_FILE_ATTRIBUTES && !m_xml.LoadFile(m_file)) {
+            m_keepFile = true;
+            return 0;
+        }
     }
     return 1;
 }
 
 void SettingsStore::Close()
 {
-    if ((m_flags & SettingsBackend::Xml) && m_xml.IsOpen()) m_xml.SaveFile(m_file);
+    if ((m_flags & SettingsBackend::Xml) && m_xml.IsOpen() && !m_keepFile) m_xml.SaveFile(m_file);
     m_xml.Close();
     m_flags = 0;
+    m_keepFile = false;
 }
 
 void SettingsStore::Place(const wchar_t* section, WideString& place) const
@@ -107,10 +112,12 @@ DWORD SettingsStore::ReadNumber(const wchar_t* name, DWORD defaultValue, const w
     if (m_flags & SettingsBackend::Ini) {
         WideString text;
         ReadString(name, text, nullptr, section, nullptr);
-        // Read as "%I64u" reads: leading blanks, then digits; anything after them is ignored.
+        // Read as "%I64u" reads: leading blanks, an optional sign, then digits; anything
+        // after them is ignored. "-1" is therefore 0xFFFFFFFF.
         const wchar_t* start = text.Text();
         while (*start == L' ' || *start == L'\t') start++;
-        if (*start < L'0' || *start > L'9') return defaultValue;
+        const wchar_t* digits = start + (*start == L'-' || *start == L'+');
+        if (*digits < L'0' || *digits > L'9') return defaultValue;
         return (DWORD)wcstoull(start, nullptr, 10);
     }
     if (m_flags & SettingsBackend::Xml) {

@@ -18,7 +18,7 @@ int IniFilePath(const wchar_t* name, int location, WideString& path);
 
 class SettingsStore {
 public:
-    SettingsStore() : m_flags(0), m_root(nullptr) {}
+    SettingsStore() : m_flags(0), m_root(nullptr), m_keepFile(false) {}
     ~SettingsStore() { Close(); }
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
@@ -44,4 +44,5 @@ private:
     WideString m_base;
     HKEY m_root;
     XmlDocument m_xml;
+    bool m_keepFile;  // the file exists but did not load
 };

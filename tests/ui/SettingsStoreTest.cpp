@@ -86,7 +86,39 @@ TEST(SettingsStore, XmlBackendSavesOnClose)
     EXPECT_STREQ(L"d", value.Text());
     again.Close();
 
-    ASSERT_TRUE(harness::WriteFileBytes(path, "<broken"));
-    SettingsStore broken;
-    EXPECT_EQ(0, broken.Open(SettingsBackend::Xml, nullptr, L"Orvane", path.c_str())) << "an unreadable file";
+    // A file that does not load stays exactly as the user left it, whatever the store does.
+    const std::string damaged = "<Orvane LastCheck=\"5\"><broken";
+    ASSERT_TRUE(harness::WriteFileBytes(path, damaged));
+    {
+        SettingsStore broken;
+        EXPECT_EQ(0, broken.Open(SettingsBackend::Xml, nullptr, L"Orvane", path.c_str())) << "an unreadable file";
+        broken.WriteNumber(L"LastCheck", 1);
+        broken.Close();
+        EXPECT_EQ(damaged, harness::ReadFileBytes(path)) << "not saved by Close";
+        EXPECT_EQ(0, broken.Open(SettingsBackend::Xml, nullptr, L"Orvane", path.c_str()));
+    }
+    EXPECT_EQ(damaged, harness::ReadFileBytes(path)) << "not saved by the destructor";
+    // A good file after a failed one is saved again.
+    DeleteFileW(path.c_str());
+    {
+        SettingsStore store;
+        ASSERT_EQ(1, store.Open(SettingsBackend::Xml, nullptr, L"Orvane", (path + L"x").c_str()));
+        store.WriteNumber(L"LastCheck", 9);
+    }
+    EXPECT_NE(std::string::npos, harness::ReadFileBytes(path + L"x").find("LastCheck=\"9\""));
+}
+
+TEST(SettingsStore, IniNumbersReadAsUnsignedScanning)
+{
+    std::wstring path = harness::ScratchDir(L"settings-ini-numbers") + L"store.ini";
+    ASSERT_TRUE(harness::WriteFileBytes(path, "[Settings]\r\nMinus=-1\r\nSpaced=  42 days\r\nPlus=+7\r\n"
+                                              "Sign=-\r\nWord=x1\r\nMinusTwo=-2\r\n"));
+    SettingsStore store;
+    ASSERT_EQ(1, store.Open(SettingsBackend::Ini, nullptr, L"ignored", path.c_str()));
+    struct Case {
+        const wchar_t* name;
+        DWORD expected;
+    } cases[] = {{L"Minus", 0xFFFFFFFF}, {L"Spaced", 42}, {L"Plus", 7}, {L"Sign", 3}, {L"Word", 3},
+                 {L"MinusTwo", 0xFFFFFFFE}, {L"Absent", 3}};
+    for (const Case& c : cases) EXPECT_EQ(c.expected, store.ReadNumber(c.name, 3)) << c.name;
 }
