@@ -2,7 +2,6 @@
 
 #include <propvarutil.h>
 
-#include "platform/SystemApi.h"
 #include "sysinfo/WindowsVersion.h"
 
 namespace {
@@ -101,27 +100,62 @@ HRESULT VectorToArray(const PROPVARIANT& source, VARIANT& target)
 
 typedef HRESULT(WINAPI* PropVariantToVariantFunction)(const PROPVARIANT*, VARIANT*);
 
-// The platform's conversion, or null where it must not be used: Wine's propsys exports a
-// stub under that name that ends the process when called.
+// Which conversion values go through, decided once for the process. The first values
+// arrive on several platform threads at once, so the decision is taken by whichever comes
+// first while the others wait for it; propsys, once loaded, stays loaded for the process,
+// since any thread may be converting at any time.
+struct ConversionChoice {
+    volatile LONG state;  // 0 undecided, -1 being decided, 1 platform, 2 own conversion, 3 missing
+    PropVariantToVariantFunction function;
+    volatile LONG decisions;
+};
+ConversionChoice g_conversion = {0, nullptr, 0};
+
+LONG DecideConversion()
+{
+    if (InterlockedCompareExchange(&g_conversion.state, -1, 0) == 0) {
+        InterlockedIncrement(&g_conversion.decisions);
+        LONG state = 3;
+        // Wine's propsys exports a stub under that name that ends the process when called.
+        if (IsWine()) {
+            state = 2;
+        } else {
+            UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+            HMODULE propsys = LoadLibraryW(L"propsys.dll");
+            SetErrorMode(previous);
+            g_conversion.function =
+                propsys ? (PropVariantToVariantFunction)(void*)GetProcAddress(propsys, "PropVariantToVariant") : nullptr;
+            if (g_conversion.function) state = 1;
+        }
+        InterlockedExchange(&g_conversion.state, state);
+        return state;
+    }
+    LONG state;
+    while ((state = InterlockedCompareExchange(&g_conversion.state, 0, 0)) == -1) Sleep(0);
+    return state;
+}
+
+// The platform's conversion, or null where it must not or cannot be used.
 PropVariantToVariantFunction PlatformConversion(bool& missing)
 {
-    static LibraryHolder propsys;
-    static PropVariantToVariantFunction function = nullptr;
-    static int state = 0;  // 0 not looked up, 1 platform, 2 own conversion, 3 missing
-    if (state == 0) {
-        if (IsWine())
-            state = 2;
-        else if (propsys.Load(L"propsys.dll") &&
-                 (function = (PropVariantToVariantFunction)propsys.Lookup("PropVariantToVariant")))
-            state = 1;
-        else
-            state = 3;
-    }
+    LONG state = InterlockedCompareExchange(&g_conversion.state, 0, 0);
+    if (state <= 0) state = DecideConversion();
     missing = state == 3;
-    return state == 1 ? function : nullptr;
+    return state == 1 ? g_conversion.function : nullptr;
 }
 
 }  // namespace
+
+LONG ValueConversionDecisions()
+{
+    return g_conversion.decisions;
+}
+
+void ForgetValueConversion()
+{
+    InterlockedExchange(&g_conversion.decisions, 0);
+    InterlockedExchange(&g_conversion.state, 0);
+}
 
 HRESULT ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
 {

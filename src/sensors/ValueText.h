@@ -22,5 +22,11 @@ HRESULT ConvertPropVariant(const PROPVARIANT& source, VARIANT& target);
 // or the conversion above where the platform's function cannot be used) and `text` from
 // the variant. Throws ValueConversionError when the text cannot be made.
 void FormatValue(const PROPVARIANT& value, VARIANT& variant, WideString& text);
+// How often the process decided which conversion to use (once, however many threads
+// format their first values at the same moment), and a fresh start of that decision for
+// tests; never called while values are being formatted.
+LONG ValueConversionDecisions();
+void ForgetValueConversion();
+
 // Only the text rule, for a variant at hand.
 void VariantText(const VARIANT& variant, WideString& text);

@@ -162,3 +162,47 @@ TEST(ValueText, FormatValueEndToEnd)
     p.scode = E_FAIL;
     EXPECT_THROW(Formatted(p), ValueConversionError) << "the platform has no text for an error code";
 }
+
+namespace {
+
+struct FirstValues {
+    HANDLE go;
+    volatile LONG wrong;
+};
+
+DWORD WINAPI FormatFirstValue(void* parameter)
+{
+    FirstValues* shared = (FirstValues*)parameter;
+    WaitForSingleObject(shared->go, INFINITE);
+    PROPVARIANT p;
+    PropVariantInit(&p);
+    p.vt = VT_R8;
+    p.dblVal = 52.5;
+    for (int i = 0; i < 200; i++) {
+        VARIANT variant;
+        VariantInit(&variant);
+        WideString text;
+        FormatValue(p, variant, text);
+        if (!text.Equals(L"52.500000")) InterlockedIncrement(&shared->wrong);
+        VariantClear(&variant);
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(ValueText, FirstValuesOfManyThreadsDecideTheConversionOnce)
+{
+    for (int round = 0; round < 20; round++) {
+        ForgetValueConversion();
+        FirstValues shared = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+        HANDLE threads[16];
+        for (HANDLE& thread : threads) thread = CreateThread(nullptr, 0, FormatFirstValue, &shared, 0, nullptr);
+        SetEvent(shared.go);  // every thread's first value at once
+        WaitForMultipleObjects(16, threads, TRUE, 30000);
+        for (HANDLE thread : threads) CloseHandle(thread);
+        CloseHandle(shared.go);
+        ASSERT_EQ(1, ValueConversionDecisions()) << "round " << round;
+        EXPECT_EQ(0, shared.wrong);
+    }
+}
