@@ -29,12 +29,11 @@ public:
 
     // 0 when the window already carries a hook of this tag (or the tag is unknown).
     int Attach(HWND window, SubclassCallback callback, void* context);
-    // 1 when a previous procedure was put back.
+    // 1 when the hook was attached. Hooks of one window may be detached in any order: the
+    // window's chain of procedures stays whole.
     int Detach();
-    bool Attached() const { return m_previous != nullptr; }
+    bool Attached() const { return m_attached; }
     HWND Window() const { return m_window; }
-    // Passes a message on to the previous procedure.
-    LRESULT CallPrevious(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
 
     // The property name of a tag's hooks: "_C_SubClassing_Property_%08X".
     static void PropertyName(DWORD tag, wchar_t* name, int capacity);
@@ -44,7 +43,7 @@ public:
 
 private:
     DWORD m_tag;
-    WNDPROC m_previous;
+    bool m_attached;
     void* m_context;
     SubclassCallback m_callback;
     HWND m_window;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/DialogBase.h"
 #include "ui/SubclassHook.h"
@@ -164,4 +165,119 @@ TEST(DialogBase, ModalRunCloseAndMinimumSize)
     failing.allowClose = 1;
     EXPECT_EQ(-1, failing.RunModal(GetModuleHandleW(nullptr), 200, 0)) << "a failed initialisation ends with -1";
     EXPECT_EQ(-1, TestDialog().RunModal(GetModuleHandleW(nullptr), 999, 0)) << "no such template";
+}
+
+namespace {
+
+// Each stacked hook answers its own message and counts every message it sees.
+struct StackedHook {
+    UINT message;
+    int seen = 0;
+};
+
+int AnswerOwnMessage(HWND, UINT message, WPARAM, LPARAM, LRESULT* result, void* context)
+{
+    StackedHook* hook = (StackedHook*)context;
+    hook->seen++;
+    if (message != hook->message) return 0;
+    *result = (LRESULT)hook->message;
+    return 1;
+}
+
+}  // namespace
+
+TEST(SubclassHook, StackedHooksDetachInAnyOrder)
+{
+    const DWORD tags[3] = {SubclassTag::Link, SubclassTag::StyledLabel, SubclassTag::Divider};
+    // Every order of detaching two and three stacked hooks.
+    std::vector<std::vector<int>> orders = {{0, 1}, {1, 0}, {0, 1, 2}, {0, 2, 1}, {1, 0, 2},
+                                            {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    for (const std::vector<int>& order : orders) {
+        HWND window =
+            CreateWindowExW(0, L"STATIC", L"text", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, window);
+        size_t count = order.size();
+        SubclassHook* hooks[3] = {};
+        StackedHook state[3];
+        for (size_t i = 0; i < count; i++) {
+            hooks[i] = new SubclassHook(tags[i]);
+            state[i].message = WM_APP + 10 + (UINT)i;
+            ASSERT_EQ(1, hooks[i]->Attach(window, AnswerOwnMessage, &state[i]));
+        }
+        std::vector<bool> attached(count, true);
+        std::string what;
+        for (int index : order) {
+            what += std::to_string(index);
+            ASSERT_EQ(1, hooks[index]->Detach());
+            attached[(size_t)index] = false;
+            // Deleting the detached hook proves nothing of it is used any more.
+            delete hooks[index];
+            hooks[index] = nullptr;
+            for (size_t i = 0; i < count; i++) {
+                LRESULT answer = SendMessageW(window, state[i].message, 0, 0);
+                EXPECT_EQ(attached[i] ? (LRESULT)state[i].message : 0, answer) << "order " << what << " hook " << i;
+            }
+            wchar_t text[16] = L"";
+            EXPECT_EQ(4, GetWindowTextW(window, text, 16)) << "the window itself still works, order " << what;
+        }
+        EXPECT_EQ((LONG_PTR)GetClassLongPtrW(window, GCLP_WNDPROC), GetWindowLongPtrW(window, GWLP_WNDPROC))
+            << "the window's own procedure is back, order " << what;
+        // Attaching again after all were detached works as on a fresh window.
+        SubclassHook again(tags[0]);
+        StackedHook againState;
+        againState.message = WM_APP + 20;
+        ASSERT_EQ(1, again.Attach(window, AnswerOwnMessage, &againState));
+        EXPECT_EQ((LRESULT)(WM_APP + 20), SendMessageW(window, WM_APP + 20, 0, 0));
+        EXPECT_EQ(1, again.Detach());
+        DestroyWindow(window);
+    }
+}
+
+TEST(SubclassHook, ForeignSubclassAboveKeepsTheChain)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"text", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    StackedHook state;
+    state.message = WM_APP + 30;
+    SubclassHook hook(SubclassTag::Link);
+    ASSERT_EQ(1, hook.Attach(window, AnswerOwnMessage, &state));
+    // Another party subclasses above ours, then ours goes first.
+    static WNDPROC below = nullptr;
+    below = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)(WNDPROC)[](HWND w, UINT m, WPARAM wp,
+                                                                                     LPARAM lp) -> LRESULT {
+        if (m == WM_APP + 31) return 31;
+        return CallWindowProcW(below, w, m, wp, lp);
+    });
+    EXPECT_EQ((LRESULT)(WM_APP + 30), SendMessageW(window, WM_APP + 30, 0, 0));
+    EXPECT_EQ(1, hook.Detach());
+    EXPECT_EQ(0, SendMessageW(window, WM_APP + 30, 0, 0)) << "our hook no longer answers";
+    EXPECT_EQ(31, SendMessageW(window, WM_APP + 31, 0, 0)) << "the foreign one still does";
+    wchar_t text[16] = L"";
+    EXPECT_EQ(4, GetWindowTextW(window, text, 16)) << "and the window's own procedure is reached through ours";
+    SubclassHook again(SubclassTag::Link);
+    EXPECT_EQ(0, again.Attach(window, AnswerOwnMessage, &state)) << "refused while the pass-through remains";
+    DestroyWindow(window);
+    EXPECT_EQ(1, again.Attach(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                              nullptr),
+                              AnswerOwnMessage, &state))
+        << "a new window is free";
+    DestroyWindow(again.Window());
+    again.Detach();
+}
+
+TEST(SubclassHook, HookWorksWhenItsPropertyIsRemoved)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"text", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    StackedHook state;
+    state.message = WM_APP + 40;
+    SubclassHook hook(SubclassTag::Link);
+    ASSERT_EQ(1, hook.Attach(window, AnswerOwnMessage, &state));
+    wchar_t name[MAX_PATH];
+    SubclassHook::PropertyName(SubclassTag::Link, name, MAX_PATH);
+    RemovePropW(window, name);  // a foreign party
+    EXPECT_EQ((LRESULT)(WM_APP + 40), SendMessageW(window, WM_APP + 40, 0, 0)) << "found without the property";
+    EXPECT_EQ(1, hook.Detach());
+    EXPECT_EQ(0, SendMessageW(window, WM_APP + 40, 0, 0));
+    DestroyWindow(window);
 }
