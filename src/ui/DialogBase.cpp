@@ -106,12 +106,18 @@ INT_PTR DialogBase::RunModal(HINSTANCE instance, int templateId, DWORD flags, HW
 void DialogBase::Close(INT_PTR result)
 {
     if (!m_window || !CanClose(result)) return;
+    HWND window = m_window;
     if (m_flags & DialogFlags::Modeless)
-        DestroyWindow(m_window);
+        DestroyWindow(window);
     else
-        EndDialog(m_window, result);
+        EndDialog(window, result);
     m_window = nullptr;
-    if (m_flags & DialogFlags::DeleteOnClose) delete this;
+    if (m_flags & DialogFlags::DeleteOnClose) {
+        // A modal dialog's window outlives this call (its WM_DESTROY comes when the dialog's
+        // loop ends): it must not find the object any more.
+        if (IsWindow(window)) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        delete this;
+    }
 }
 
 int DialogBase::OnCommand(int id, WPARAM, LPARAM)

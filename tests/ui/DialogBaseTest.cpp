@@ -281,3 +281,54 @@ TEST(SubclassHook, HookWorksWhenItsPropertyIsRemoved)
     EXPECT_EQ(0, SendMessageW(window, WM_APP + 40, 0, 0));
     DestroyWindow(window);
 }
+
+namespace {
+
+struct Lifetime {
+    int destroyed = 0;
+    LONG_PTR linkAfterClose = -1;  // the window's pointer to its object once Close returned
+    int messagesAfterDeath = 0;
+    int destroyMessages = 0;
+};
+Lifetime g_lifetime;
+
+// Deletes itself on Close; counts what reaches it after its destructor ran.
+class SelfDeletingDialog : public DialogBase {
+public:
+    ~SelfDeletingDialog() override { g_lifetime.destroyed++; }
+    int OnInitDialog() override
+    {
+        PostMessageW(m_window, WM_APP, 0, 0);
+        return 1;
+    }
+    INT_PTR OnDestroy() override
+    {
+        if (g_lifetime.destroyed) g_lifetime.messagesAfterDeath++;
+        g_lifetime.destroyMessages++;
+        return 0;
+    }
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (g_lifetime.destroyed) g_lifetime.messagesAfterDeath++;
+        if (message == WM_APP) {
+            HWND window = m_window;
+            Close(0);  // deletes this object: only locals from here on
+            g_lifetime.linkAfterClose = GetWindowLongPtrW(window, GWLP_USERDATA);
+            return 1;
+        }
+        return DialogBase::OnMessage(message, wParam, lParam);
+    }
+};
+
+}  // namespace
+
+TEST(DialogBase, SelfDeletingModalDialogIsNotReachedAfterClose)
+{
+    g_lifetime = Lifetime();
+    SelfDeletingDialog* dialog = new SelfDeletingDialog;
+    EXPECT_EQ(0, dialog->RunModal(GetModuleHandleW(nullptr), 200, DialogFlags::DeleteOnClose));
+    EXPECT_EQ(1, g_lifetime.destroyed) << "Close deleted the object";
+    EXPECT_EQ(0, g_lifetime.linkAfterClose) << "the still open window no longer points at it";
+    EXPECT_EQ(0, g_lifetime.messagesAfterDeath) << "no message of the closing window reached the deleted object";
+    EXPECT_EQ(0, g_lifetime.destroyMessages);
+}
