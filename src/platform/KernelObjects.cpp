@@ -173,6 +173,10 @@ int WorkerThread::Start(WorkerRoutine routine, void* argument, UINT_PTR value)
 {
     if (!routine) return 0;
     if (InterlockedCompareExchange(&m_state, RunningFlag, 0) & RunningFlag) return 0;
+    if (m_thread) {
+        CloseHandle(m_thread);  // of the routine that ran before
+        m_thread = nullptr;
+    }
     m_routine = routine;
     m_argument = argument;
     m_value = value;
@@ -198,19 +202,22 @@ DWORD WINAPI WorkerThread::ThreadMain(void* self)
     WorkerThread* worker = static_cast<WorkerThread*>(self);
     DWORD result = worker->m_routine(worker->m_argument, worker->m_value);
     worker->m_result = result;
-    HANDLE thread = (HANDLE)InterlockedExchangePointer((void* volatile*)&worker->m_thread, nullptr);
-    // The owner may destroy the worker as soon as it sees the running mark cleared, so the
-    // done event is signalled through a handle of this thread's own.
+    // Clearing the running mark is this thread's last touch of the worker: the owner may
+    // destroy it at once after that, so the done event is signalled through a handle of
+    // this thread's own. While the mark is set, Stop ends this thread and waits for it.
     HANDLE done = nullptr;
     if (worker->m_done.Handle())
         DuplicateHandle(GetCurrentProcess(), worker->m_done.Handle(), GetCurrentProcess(), &done, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
-    InterlockedExchange(&worker->m_state, 0);
+    if (!(InterlockedExchange(&worker->m_state, 0) & RunningFlag)) {
+        // Stop came first and is ending this thread: touch nothing more.
+        if (done) CloseHandle(done);
+        return 0;
+    }
     if (done) {
         SetEvent(done);
         CloseHandle(done);
     }
-    if (thread) CloseHandle(thread);
     return result;
 }
 
@@ -222,13 +229,20 @@ int WorkerThread::Wait(DWORD milliseconds)
 
 void WorkerThread::Stop()
 {
-    HANDLE thread = (HANDLE)InterlockedExchangePointer((void* volatile*)&m_thread, nullptr);
     if (InterlockedExchange(&m_state, 0) & RunningFlag) {
-        if (thread) TerminateThread(thread, 0);
+        // The thread has not passed its last touch of this object: it is ended, and only
+        // once it is gone may the object go.
+        if (m_thread) {
+            TerminateThread(m_thread, 0);
+            WaitForSingleObject(m_thread, INFINITE);
+        }
         m_result = 0;
         m_done.Close();
     }
-    if (thread) CloseHandle(thread);
+    if (m_thread) {
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+    }
 }
 
 void CriticalSectionHolder::Initialise()

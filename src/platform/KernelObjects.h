@@ -70,7 +70,7 @@ private:
     volatile LONG m_state;
     volatile DWORD m_result;
     EventHolder m_done;
-    HANDLE volatile m_thread;
+    HANDLE m_thread;  // owned here; closed by Stop or the next Start
     DWORD m_threadId;
 };
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <vector>
+
 #include <shlobj.h>
 
 #include "common/Timing.h"
@@ -186,16 +190,71 @@ TEST(WorkerThread, RunsOneRoutineAtATime)
     CloseHandle(gate.release);
 }
 
+namespace {
+
+DWORD CountingForever(void* argument, UINT_PTR)
+{
+    volatile LONG* counter = static_cast<volatile LONG*>(argument);
+    for (;;) {
+        InterlockedIncrement(counter);
+        Sleep(1);
+    }
+}
+
+// Works for a while that depends on the value, then ends by itself.
+DWORD ShortWork(void* argument, UINT_PTR value)
+{
+    volatile LONG* sink = static_cast<volatile LONG*>(argument);
+    for (UINT_PTR i = 0; i < value * 50; i++) InterlockedIncrement(sink);
+    return (DWORD)value;
+}
+
+}  // namespace
+
 TEST(WorkerThread, DestroyingARunningWorkerEndsIt)
 {
-    Gate gate = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    volatile LONG counter = 0;
     {
         WorkerThread worker;
-        ASSERT_EQ(1, worker.Start(BlockingRoutine, &gate, 1));
-        while (gate.runs < 1) Sleep(5);
+        ASSERT_EQ(1, worker.Start(CountingForever, (void*)&counter, 0));
+        while (counter < 3) Sleep(1);
     }
-    SetEvent(gate.release);
-    CloseHandle(gate.release);
+    LONG atDestruction = counter;
+    Sleep(100);
+    EXPECT_EQ(atDestruction, counter) << "the routine no longer runs once its worker is gone";
+}
+
+TEST(WorkerThread, StopAndDestroyAtAnyMomentOfTheEnd)
+{
+    // Routines that end by themselves at about the moment the owner stops and destroys
+    // the worker. Each freed worker's memory is taken at once by a poisoned block: a thread
+    // that still touched its worker would change it.
+    volatile LONG sink = 0;
+    std::vector<unsigned char*> poisoned;
+    for (int i = 0; i < 1500; i++) {
+        WorkerThread* worker = new WorkerThread;
+        ASSERT_EQ(1, worker->Start(ShortWork, (void*)&sink, (UINT_PTR)(i % 40)));
+        for (volatile int spin = 0; spin < (i % 23) * 200; spin++) {
+        }
+        if (i % 3 == 0) worker->Wait(0);
+        worker->Stop();
+        EXPECT_FALSE(worker->Running());
+        delete worker;
+        unsigned char* block = (unsigned char*)malloc(sizeof(WorkerThread));
+        memset(block, 0xCC, sizeof(WorkerThread));
+        poisoned.push_back(block);
+    }
+    Sleep(200);
+    int changed = 0;
+    for (unsigned char* block : poisoned) {
+        for (size_t j = 0; j < sizeof(WorkerThread); j++)
+            if (block[j] != 0xCC) {
+                changed++;
+                break;
+            }
+        free(block);
+    }
+    EXPECT_EQ(0, changed) << "no thread touched a worker after Stop returned";
 }
 
 TEST(Holders, CriticalSectionHookAndBrush)
