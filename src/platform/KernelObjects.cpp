@@ -165,7 +165,8 @@ void EventHolder::Close()
 }
 
 WorkerThread::WorkerThread()
-    : m_routine(nullptr), m_argument(nullptr), m_value(0), m_state(0), m_result(0), m_thread(nullptr), m_threadId(0)
+    : m_routine(nullptr), m_argument(nullptr), m_value(0), m_state(0), m_entered(0), m_result(0), m_thread(nullptr),
+      m_threadId(0)
 {
 }
 
@@ -181,6 +182,7 @@ int WorkerThread::Start(WorkerRoutine routine, void* argument, UINT_PTR value)
     m_argument = argument;
     m_value = value;
     m_result = 0;
+    m_entered = NotEntered;
     if (!m_done.Create(TRUE, FALSE)) {
         InterlockedExchange(&m_state, 0);
         return 0;
@@ -200,7 +202,12 @@ int WorkerThread::Start(WorkerRoutine routine, void* argument, UINT_PTR value)
 DWORD WINAPI WorkerThread::ThreadMain(void* self)
 {
     WorkerThread* worker = static_cast<WorkerThread*>(self);
+    InterlockedExchange(&worker->m_entered, InRoutine);
     DWORD result = worker->m_routine(worker->m_argument, worker->m_value);
+    if (InterlockedCompareExchange(&worker->m_entered, RoutineDone, InRoutine) != InRoutine) {
+        // Stop is ending this thread right now: wait for it, touching nothing.
+        for (;;) Sleep(INFINITE);
+    }
     worker->m_result = result;
     // Clearing the running mark is this thread's last touch of the worker: the owner may
     // destroy it at once after that, so the done event is signalled through a handle of
@@ -233,7 +240,14 @@ void WorkerThread::Stop()
         // The thread has not passed its last touch of this object: it is ended, and only
         // once it is gone may the object go.
         if (m_thread) {
-            TerminateThread(m_thread, 0);
+            // A thread is not ended while the system still starts it (it would die holding
+            // the loader's lock and block every later thread of the process).
+            while (InterlockedCompareExchange(&m_entered, 0, 0) == NotEntered &&
+                   WaitForSingleObject(m_thread, 0) == WAIT_TIMEOUT)
+                Sleep(0);
+            // Only a routine is cut short; a thread past it ends by itself in a moment.
+            if (InterlockedCompareExchange(&m_entered, BeingEnded, InRoutine) == InRoutine)
+                TerminateThread(m_thread, 0);
             WaitForSingleObject(m_thread, INFINITE);
         }
         m_result = 0;

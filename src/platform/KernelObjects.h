@@ -62,12 +62,15 @@ public:
 
 private:
     static const LONG RunningFlag = 0x1;
+    // Where the thread is, for Stop: not started, in the routine, past it, being ended.
+    enum : LONG { NotEntered = 0, InRoutine = 1, RoutineDone = 2, BeingEnded = 3 };
     static DWORD WINAPI ThreadMain(void* self);
 
     WorkerRoutine m_routine;
     void* m_argument;
     UINT_PTR m_value;
     volatile LONG m_state;
+    volatile LONG m_entered;
     volatile DWORD m_result;
     EventHolder m_done;
     HANDLE m_thread;  // owned here; closed by Stop or the next Start

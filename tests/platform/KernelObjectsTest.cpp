@@ -233,7 +233,7 @@ TEST(WorkerThread, StopAndDestroyAtAnyMomentOfTheEnd)
     std::vector<unsigned char*> poisoned;
     for (int i = 0; i < 1500; i++) {
         WorkerThread* worker = new WorkerThread;
-        ASSERT_EQ(1, worker->Start(ShortWork, (void*)&sink, (UINT_PTR)(i % 40)));
+        ASSERT_EQ(1, worker->Start(ShortWork, (void*)&sink, (UINT_PTR)(i % 40))) << "round " << i;
         for (volatile int spin = 0; spin < (i % 23) * 200; spin++) {
         }
         if (i % 3 == 0) worker->Wait(0);
