@@ -149,11 +149,25 @@ HyperlinkLabel::HyperlinkLabel()
 HyperlinkLabel::~HyperlinkLabel()
 {
     m_hook.Detach();
-    if (m_underlined) DeleteObject(m_underlined);
-    if (m_plain) DeleteObject(m_plain);
+    DeleteFonts();
 }
 
 void HyperlinkLabel::SetText(const wchar_t* text)
+{
+    StoreText(text);
+    if (!m_control) return;
+    Measure();
+    Repaint();
+}
+
+void HyperlinkLabel::DeleteFonts()
+{
+    if (m_underlined) DeleteObject(m_underlined);
+    if (m_plain) DeleteObject(m_plain);
+    m_underlined = m_plain = nullptr;
+}
+
+void HyperlinkLabel::StoreText(const wchar_t* text)
 {
     m_text.Assign(text);
     if (!(m_flags & LinkFlags::Masked)) {
@@ -188,6 +202,7 @@ void HyperlinkLabel::ReadBrowserSettings()
 
 void HyperlinkLabel::MakeFonts()
 {
+    DeleteFonts();
     if (m_flags & LinkFlags::ControlFont) {
         HFONT font = (HFONT)SendMessageW(m_control, WM_GETFONT, 0, 0);
         if (!font) font = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
@@ -262,6 +277,8 @@ void HyperlinkLabel::Measure()
 int HyperlinkLabel::Attach(HWND control, const wchar_t* text, const wchar_t* url, int cursorId, DWORD flags)
 {
     if (!control) return 0;
+    // Attaching again (to this control or another) starts from scratch.
+    m_hook.Detach();
     m_callback = nullptr;
     m_userCallback = nullptr;
     m_control = control;
@@ -269,7 +286,7 @@ int HyperlinkLabel::Attach(HWND control, const wchar_t* text, const wchar_t* url
     m_theme.Open(control, L"TOOLBAR");
     DWORD style = (DWORD)GetWindowLongPtrW(control, GWL_STYLE);
     if (!(style & WS_TABSTOP)) m_flags |= LinkFlags::NoFocusRect;
-    SetText(text);
+    StoreText(text);
     // A longer address would be cut to a different one: such a link opens nothing.
     if (url && wcslen(url) < MAX_PATH)
         wcscpy(m_url, url);
@@ -286,7 +303,7 @@ int HyperlinkLabel::Attach(HWND control, const wchar_t* text, const wchar_t* url
     ReadBrowserSettings();
     MakeFonts();
     m_format = LinkTextFormat(style, m_flags);
-    SetText(text);
+    StoreText(text);
     wchar_t name[MAX_PATH];
     SubclassHook::PropertyName(SubclassTag::Link, name, MAX_PATH);
     if (!GetPropW(control, name)) m_hook.Attach(control, Hook, this);
@@ -408,8 +425,6 @@ int HyperlinkLabel::Hook(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return 1;
     case WM_SETTEXT:
         link->SetText((const wchar_t*)lParam);
-        link->Measure();
-        link->Repaint();
         *result = TRUE;
         return 1;
     case WM_GETTEXT: {

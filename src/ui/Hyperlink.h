@@ -72,6 +72,7 @@ public:
     HyperlinkLabel& operator=(const HyperlinkLabel&) = delete;
 
     int Attach(HWND control, const wchar_t* text, const wchar_t* url, int cursorId, DWORD flags);
+    // Takes a new text, measures it and repaints the label (as WM_SETTEXT does).
     void SetText(const wchar_t* text);
     void SetCallback(Callback callback) { m_callback = callback; }
     void SetUserCallback(UserCallback callback, void* user)
@@ -93,7 +94,9 @@ public:
 private:
     static int Hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result, void* context);
     void ReadBrowserSettings();
+    void StoreText(const wchar_t* text);
     void MakeFonts();
+    void DeleteFonts();
     void Measure();
     void Repaint();
     bool PointerOverText();

@@ -295,3 +295,33 @@ TEST(Hyperlink, LeaveTrackerTimerWithoutTrackMouseEvent)
     }
     DestroyWindow(window);
 }
+
+TEST(Hyperlink, SetTextMeasuresAndRepaintsAndAttachingAgainLeaksNothing)
+{
+    Host host;
+    HyperlinkLabel link;
+    ASSERT_EQ(1, link.Attach(host.label, L"ab", L"http://example.org/", 104, LinkFlags::ControlFont));
+    SIZE shortSize = link.TextSize();
+    SetWindowPos(host.parent, HWND_TOPMOST, 50, 50, 300, 100, SWP_SHOWWINDOW);
+    UpdateWindow(host.label);
+    link.SetText(L"a much longer text");
+    EXPECT_GT(link.TextSize().cx, shortSize.cx) << "SetText measures the new text";
+    RECT dirty;
+    EXPECT_TRUE(GetUpdateRect(host.label, &dirty, FALSE)) << "and asks for a repaint";
+
+    // A second attach replaces the fonts of the first: these are deleted.
+    HFONT plain = link.PlainFont(), underlined = link.UnderlinedFont();
+    ASSERT_NE(0, GetObjectType(plain));
+    ASSERT_EQ(1, link.Attach(host.label, L"again", nullptr, 104, LinkFlags::ControlFont));
+    EXPECT_EQ(0u, GetObjectType(plain)) << "the first plain font is gone";
+    EXPECT_EQ(0u, GetObjectType(underlined)) << "the first underlined font is gone";
+    EXPECT_NE(0u, GetObjectType(link.PlainFont()));
+    EXPECT_STREQ(L"again", link.DisplayText());
+
+    // Attaching to another control moves the hook there.
+    Host other;
+    ASSERT_EQ(1, link.Attach(other.label, L"moved", nullptr, 104, LinkFlags::ControlFont));
+    wchar_t text[16] = L"";
+    SendMessageW(other.label, WM_GETTEXT, 16, (LPARAM)text);
+    EXPECT_STREQ(L"moved", text);
+}
