@@ -1,7 +1,7 @@
 #include "common/RegistryKey.h"
 
 #include "common/WideString.h"
-#include "sysinfo/WindowsVersion.h"
+#include "common/Wow64.h"
 
 REGSAM RegistryKey::EffectiveView(REGSAM view)
 {

@@ -336,16 +336,6 @@ const wchar_t* WindowsName(wchar_t* buffer, VersionFlags flags)
     return buffer;
 }
 
-int IsWow64(HANDLE process)
-{
-    typedef BOOL(WINAPI * IsWow64Function)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    IsWow64Function function = kernel ? (IsWow64Function)(void*)GetProcAddress(kernel, "IsWow64Process") : nullptr;
-    BOOL wow64 = FALSE;
-    if (!function || !function(process ? process : GetCurrentProcess(), &wow64)) return 0;
-    return wow64 ? 1 : 0;
-}
-
 int IsWine()
 {
     SystemApi api;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/Wow64.h"
+
 // Low 32 bits: platform family and release; high 32 bits: service pack and edition.
 typedef unsigned long long VersionFlags;
 
@@ -49,7 +51,6 @@ int IsWindowsAtLeast(DWORD mask, DWORD requirement);
 // Name for the crash report: a fixed text, or `buffer` (at least 260 characters) filled.
 const wchar_t* WindowsName(wchar_t* buffer, VersionFlags flags);
 
-int IsWow64(HANDLE process);
 int IsWine();
 int IsReactOS();
 DWORD UpdateBuildRevision();
