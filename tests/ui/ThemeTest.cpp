@@ -144,6 +144,30 @@ TEST(DialogFont, RewritesClassicAndExtendedTemplates)
     EXPECT_EQ(0, RewriteDialogTemplate(nullptr, 0, L"Segoe UI", 9, result));
 }
 
+namespace {
+
+// The font of a classic template: after the header, the menu, class and title fields.
+bool ClassicTemplateFont(const BYTE* data, std::wstring& face, WORD& points)
+{
+    const DLGTEMPLATE* header = (const DLGTEMPLATE*)data;
+    if (!(header->style & DS_SETFONT)) return false;
+    const WORD* at = (const WORD*)(data + 18);
+    for (int field = 0; field < 2; field++) {  // menu, class: 0, 0xFFFF + ordinal, or text
+        if (*at == 0xFFFF)
+            at += 2;
+        else
+            while (*at++) {
+            }
+    }
+    while (*at++) {  // title
+    }
+    points = *at++;
+    face = (const wchar_t*)at;
+    return true;
+}
+
+}  // namespace
+
 TEST(DialogFont, LanguageFallbackAndTheProgramsTemplate)
 {
     LANGID order[8];
@@ -151,13 +175,52 @@ TEST(DialogFont, LanguageFallbackAndTheProgramsTemplate)
     const LANGID expected[8] = {0x0C07, 0x0407, 0x0007, 1033, 2057, 1033, 9, 1031};
     for (int i = 0; i < 8; i++) EXPECT_EQ(expected[i], order[i]) << i;
 
-    // The test dialog 200 is stored in the neutral language and found through the fallback.
+    // The test dialog 200 ("MS Sans Serif", 8 points) is stored in the neutral language and
+    // found through the fallback. What it becomes follows from the system's message font.
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = 500;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0));
+    HDC screen = GetDC(nullptr);
+    int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    WideString face;
+    int points = 0;
+    int changes = ChooseDialogFont(metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfHeight, pixelsPerInch, 0,
+                                   [](const wchar_t* family) { return FontExists(family); }, face, points);
     void* rewritten = DialogFontFix(GetModuleHandleW(nullptr), 200, 0, 0);
-    if (rewritten) {
-        const DLGTEMPLATE* header = (const DLGTEMPLATE*)rewritten;
-        EXPECT_NE(0u, header->style & DS_SETFONT);
-        free(rewritten);
+    if (!changes) {
+        EXPECT_EQ(nullptr, rewritten) << "message font " << std::wstring(metrics.lfMessageFont.lfFaceName).c_str()
+                                      << ": the template keeps its own font";
+    } else {
+        ASSERT_NE(nullptr, rewritten);
+        std::wstring gotFace;
+        WORD gotPoints = 0;
+        ASSERT_TRUE(ClassicTemplateFont((const BYTE*)rewritten, gotFace, gotPoints));
+        EXPECT_EQ(std::wstring(face.Text()), gotFace);
+        EXPECT_EQ(points, (int)gotPoints);
     }
+    free(rewritten);
+
+    // The program's own kind of template, rewritten: the face and size it ends up with.
+    HRSRC resource = FindResourceExW(GetModuleHandleW(nullptr), (LPCWSTR)RT_DIALOG, MAKEINTRESOURCEW(200),
+                                     MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    ASSERT_NE(nullptr, resource);
+    const BYTE* data = (const BYTE*)LockResource(LoadResource(GetModuleHandleW(nullptr), resource));
+    DWORD size = SizeofResource(GetModuleHandleW(nullptr), resource);
+    std::wstring storedFace;
+    WORD storedPoints = 0;
+    ASSERT_TRUE(ClassicTemplateFont(data, storedFace, storedPoints));
+    EXPECT_EQ(L"MS Sans Serif", storedFace);
+    EXPECT_EQ(8, storedPoints);
+    std::vector<BYTE> result;
+    ASSERT_EQ(1, RewriteDialogTemplate(data, size, L"Segoe UI", 9, result));
+    std::wstring newFace;
+    WORD newPoints = 0;
+    ASSERT_TRUE(ClassicTemplateFont(result.data(), newFace, newPoints));
+    EXPECT_EQ(L"Segoe UI", newFace);
+    EXPECT_EQ(9, newPoints);
+    EXPECT_EQ(((const DLGTEMPLATE*)data)->cdit, ((const DLGTEMPLATE*)result.data())->cdit) << "every control kept";
+
     EXPECT_EQ(nullptr, DialogFontFix(GetModuleHandleW(nullptr), 4242, 0, 0));
 }
 
