@@ -184,7 +184,14 @@ TEST(XmlDocument, LegacyComponentWhenNoDomDocument)
         EXPECT_EQ(1, created.GetValue(L"settings", rootValue)) << "the root is made from text";
         // Some systems' legacy component cannot name new elements (this one cannot): then
         // creation fails cleanly instead of leaving nameless elements behind.
-        if (!node) return;
+        if (!node) {
+            std::vector<Visit> children;
+            created.ForEachChild(L"settings", Record, &children);
+            for (const Visit& child : children) EXPECT_FALSE(child.kind == 0 && child.name.empty());
+            EXPECT_EQ(nullptr, created.FindOrCreate(L"Settings\\Other")) << "and keeps failing the same way";
+            EXPECT_EQ(0, created.SaveFile(path.c_str())) << "nor can it save";
+            GTEST_SKIP() << "this system's legacy XML component cannot name new elements";
+        }
         EXPECT_EQ(1, created.SetAttribute(node, L"value", L"1,2,3,4,5"));
         node->Release();
         ASSERT_EQ(1, created.SaveFile(path.c_str()));
