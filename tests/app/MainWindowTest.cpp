@@ -570,3 +570,29 @@ TEST(MainWindow, SelectedValueStaysOnItsSensorAcrossRefreshes)
     PostMessageW(app.window, WM_COMMAND, 1000, 0);
     EXPECT_EQ(0, app.program.WaitForExit());
 }
+
+TEST(MainWindow, CloseBoxAndEscapeSaveThePlacement)
+{
+    UseScenario("sensor {6C000001-1111-2222-3333-444444444444}\nname \"One\"\n");
+    struct Way {
+        const char* what;
+        int left;
+    } ways[] = {{"close box", 131}, {"Escape", 151}};
+    for (const Way& way : ways) {
+        StorePlacement(nullptr);
+        Running app;
+        ASSERT_TRUE(app.Start());
+        SetWindowPos(app.window, nullptr, way.left, 60, 640, 420, SWP_NOZORDER);
+        if (way.left == 131) {
+            PostMessageW(app.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else {
+            SetForegroundWindow(app.window);
+            PostMessageW(app.tree, WM_KEYDOWN, VK_ESCAPE, 0);
+            PostMessageW(app.tree, WM_KEYUP, VK_ESCAPE, 0);
+        }
+        EXPECT_EQ(0, app.program.WaitForExit()) << way.what;
+        wchar_t expected[64];
+        swprintf(expected, 64, L"1,%d,60,%d,480", way.left, way.left + 640);
+        EXPECT_EQ(std::wstring(expected), StoredPlacement()) << way.what;
+    }
+}
