@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/ModuleVersion.h"
+#include "ui/Theme.h"
 #include "harness/Harness.h"
 
 using harness::TreeRowInfo;
@@ -101,6 +102,41 @@ int FirstVisiblePosition(HWND tree)
     for (size_t i = 0; i < order.size(); i++)
         if (order[i] == first) return (int)i;
     return -1;
+}
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// The pixel size of a window of the program's main dialog that holds `width` x `height`
+// dialog units: the program's template, rewritten as the program rewrites it, opened here.
+bool MinimumWindowSize(HWND programWindow, int width, int height, SIZE& size)
+{
+    HMODULE program = LoadLibraryExW(Program().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!program) return false;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_LINK_CLASS};
+    InitCommonControlsEx(&controls);
+    void* fixed = DialogFontFix(program, 102, 0, 0);
+    const DLGTEMPLATE* data = (const DLGTEMPLATE*)fixed;
+    if (!data) {
+        HRSRC resource = FindResourceW(program, MAKEINTRESOURCEW(102), (LPCWSTR)RT_DIALOG);
+        data = resource ? (const DLGTEMPLATE*)LockResource(LoadResource(program, resource)) : nullptr;
+    }
+    HWND dialog = data ? CreateDialogIndirectParamW(GetModuleHandleW(nullptr), data, nullptr, QuietDialog, 0) : nullptr;
+    free(fixed);
+    bool ok = false;
+    if (dialog) {
+        RECT rect = {0, 0, width, height};
+        ok = MapDialogRect(dialog, &rect) &&
+             AdjustWindowRectEx(&rect, (DWORD)GetWindowLongPtrW(programWindow, GWL_STYLE), FALSE,
+                                (DWORD)GetWindowLongPtrW(programWindow, GWL_EXSTYLE));
+        size.cx = rect.right - rect.left;
+        size.cy = rect.bottom - rect.top;
+        DestroyWindow(dialog);
+    }
+    FreeLibrary(program);
+    return ok;
 }
 
 const char* Scenario =
@@ -313,10 +349,14 @@ TEST(MainWindow, ResizesWithAnchorsGripAndMinimumSize)
     ClientToScreen(app.window, &corner);
     EXPECT_EQ(HTBOTTOMRIGHT, SendMessageW(app.window, WM_NCHITTEST, 0, MAKELPARAM(corner.x, corner.y)));
 
+    // The smallest size is 270 x 150 dialog units of the program's dialog font, plus the
+    // frame: measured on the same template, with the same font fix, in this process.
     SetWindowPos(app.window, nullptr, 0, 0, 60, 40, SWP_NOMOVE | SWP_NOZORDER);
     GetWindowRect(app.window, &window);
-    EXPECT_GT(window.right - window.left, 270) << "270 x 150 dialog units at least";
-    EXPECT_GT(window.bottom - window.top, 150);
+    SIZE minimum;
+    ASSERT_TRUE(MinimumWindowSize(app.window, 270, 150, minimum));
+    EXPECT_EQ(minimum.cx, window.right - window.left) << "270 dialog units and the frame";
+    EXPECT_EQ(minimum.cy, window.bottom - window.top) << "150 dialog units and the frame";
     PostMessageW(app.window, WM_COMMAND, 1000, 0);
     EXPECT_EQ(0, app.program.WaitForExit());
 }

@@ -107,6 +107,7 @@ public:
     int allowClose = 0;
     int refusals = 0;
     int minWidth = 0;
+    SIZE expectedMinimum = {};  // 100 x 50 dialog units of this dialog, plus its frame
     SIZE afterShrink = {};
     HICON smallIcon = nullptr;
     bool checked = false;
@@ -119,6 +120,12 @@ public:
         checked = IsChecked(300);
         SetMinTrackSize(100, 50, 1);
         minWidth = MinTrackWidth();
+        RECT units = {0, 0, 100, 50};
+        MapDialogRect(m_window, &units);
+        AdjustWindowRectEx(&units, (DWORD)GetWindowLongPtrW(m_window, GWL_STYLE), FALSE,
+                           (DWORD)GetWindowLongPtrW(m_window, GWL_EXSTYLE));
+        expectedMinimum.cx = units.right - units.left;
+        expectedMinimum.cy = units.bottom - units.top;
         if (initResult != 0) PostMessageW(m_window, WM_APP, 0, 0);
         return initResult;
     }
@@ -152,9 +159,11 @@ TEST(DialogBase, ModalRunCloseAndMinimumSize)
     EXPECT_EQ(0, dialog.RunModal(GetModuleHandleW(nullptr), 200, 0)) << "Escape's IDCANCEL ends with 0";
     EXPECT_EQ(1, dialog.refusals) << "CanClose refused the first Close";
     EXPECT_EQ(nullptr, dialog.Window());
-    EXPECT_GT(dialog.minWidth, 100) << "dialog units and the frame make more pixels";
-    EXPECT_GE(dialog.afterShrink.cx, dialog.minWidth);
-    EXPECT_GE(dialog.afterShrink.cy, dialog.MinTrackHeight());
+    EXPECT_GT(dialog.expectedMinimum.cx, 100) << "dialog units and the frame make more pixels";
+    EXPECT_EQ(dialog.expectedMinimum.cx, dialog.minWidth);
+    EXPECT_EQ(dialog.expectedMinimum.cy, dialog.MinTrackHeight());
+    EXPECT_EQ(dialog.expectedMinimum.cx, dialog.afterShrink.cx) << "a shrink stops at the minimum";
+    EXPECT_EQ(dialog.expectedMinimum.cy, dialog.afterShrink.cy);
     EXPECT_NE(nullptr, dialog.smallIcon);
     EXPECT_NE(nullptr, dialog.LargeIcon());
     EXPECT_TRUE(dialog.checked);
