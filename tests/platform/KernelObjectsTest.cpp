@@ -176,7 +176,7 @@ TEST(WorkerThread, RunsOneRoutineAtATime)
     EXPECT_EQ(0, worker.Start(BlockingRoutine, &gate, 99)) << "a second start is refused";
     EXPECT_EQ(0, worker.Wait(50)) << "still blocked";
     SetEvent(gate.release);
-    EXPECT_EQ(1, worker.Wait(0));
+    EXPECT_EQ(1, worker.Wait(5000)) << "ends once released";
     EXPECT_FALSE(worker.Running());
     EXPECT_EQ(1234u, worker.Result());
     EXPECT_EQ(1, gate.runs) << "the refused start ran nothing";
