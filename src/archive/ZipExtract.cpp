@@ -379,10 +379,7 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
             ExtendedTimes(extra.data(), localExtra, times);
 
         std::string name = entry.name;
-        int host = entry.madeBy >> 8;
-        int version = entry.madeBy & 0xFF;
-        if (!(entry.flags & 0x800) &&
-            ((host == 0 && version != 25 && version != 26) || host == 6 || (host == 11 && version == 50)))
+        if (NameIsOem(entry.madeBy, entry.flags, entry.external))
             name = fs.OemToAnsi(name);
         bool folder = false, unsafe = false;
         std::string relative = SafeEntryPath(name, fs.Separator(), folder, unsafe);
@@ -515,6 +512,25 @@ int ExtractOne(ArchiveFileSystem& fs, const std::string& archivePath, const std:
 }
 
 }  // namespace
+
+bool NameIsOem(uint16_t madeBy, uint16_t flags, uint32_t externalAttributes)
+{
+    if (flags & 0x800) return false;  // UTF-8
+    int host = madeBy >> 8;
+    int version = madeBy & 0xFF;
+    switch (host) {
+    case 0: {  // FAT
+        bool markedAnsi = (version == 25 || version == 26) && (externalAttributes >> 16) != 0;
+        return !markedAnsi;
+    }
+    case 6:  // HPFS
+        return true;
+    case 11:  // NTFS
+        return version == 50;
+    default:
+        return false;
+    }
+}
 
 std::string SafeEntryPath(const std::string& name, char separator, bool& folder, bool& unsafe)
 {

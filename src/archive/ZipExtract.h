@@ -65,6 +65,13 @@ int ExtractZip(ArchiveFileSystem& fs, const ExtractOptions& options, const Extra
 // name is unsafe or empty. `folder` tells whether the name ends with a slash.
 std::string SafeEntryPath(const std::string& name, char separator, bool& folder, bool& unsafe);
 
+// Whether an entry's name is in the OEM code page and must be converted before use: names
+// recorded by MS-DOS-type hosts (FAT, HPFS, and NTFS by version 5.0), unless the entry is
+// flagged UTF-8 or marked as already ANSI. The Windows archivers of versions 2.5 and 2.6
+// record FAT as the host but write ANSI names; they mark such entries by filling the high
+// half of the external attributes, which a real MS-DOS archiver leaves zero.
+bool NameIsOem(uint16_t madeBy, uint16_t flags, uint32_t externalAttributes);
+
 // Traditional PKWARE decryption.
 class ZipDecrypter {
 public:

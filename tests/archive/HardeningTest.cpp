@@ -308,3 +308,48 @@ TEST(ZipHardening, AccessTimeComesOnlyFromTheExtendedField)
     ASSERT_EQ(0, stat((target + "/dos.txt").c_str(), &info));
     EXPECT_GT(info.st_atime, info.st_mtime + 86400) << "the access time is not the entry's 2021 date";
 }
+
+TEST(ZipHardening, OemNamesByHostVersionAndMarking)
+{
+    struct Case {
+        uint16_t madeBy;
+        uint16_t flags;
+        uint32_t external;
+        bool oem;
+    } cases[] = {{0x0014, 0, 0x20, true},                 // FAT 2.0
+                 {0x0019, 0, 0x20, true},                 // FAT 2.5, not marked
+                 {0x0019, 0, 0x81A40020u, false},         // FAT 2.5, marked ANSI
+                 {0x001A, 0, 0x00010000u, false},         // FAT 2.6, marked
+                 {0x001B, 0, 0x81A40020u, true},          // FAT 2.7: the marking means nothing
+                 {0x0014, 0x800, 0x20, false},            // UTF-8 flag
+                 {0x0614, 0, 0, true},                    // HPFS
+                 {0x0B32, 0, 0, true},                    // NTFS 5.0
+                 {0x0B14, 0, 0, false},                   // NTFS 2.0
+                 {0x0314, 0, 0x81A40000u, false},         // Unix
+                 {0x0A14, 0, 0, false}};                  // Windows NTFS-type host 10
+    for (const Case& c : cases)
+        EXPECT_EQ(c.oem, NameIsOem(c.madeBy, c.flags, c.external)) << std::hex << c.madeBy << " " << c.external;
+
+    // The same OEM byte in three entries: only the marked 2.5 entry keeps it unconverted.
+    std::string work = Scratch("oem-names");
+    std::string script = work + "/make.py";
+    Write(script,
+          "import zipfile\n"
+          "z = zipfile.ZipFile(r'''" + work + "/names.zip''', 'w')\n"
+          "for name, version, external in (('plain_a.txt', 20, 0x20), ('plain_b.txt', 25, 0x20),"
+          " ('plain_c.txt', 25, 0x81A40020)):\n"
+          "    i = zipfile.ZipInfo(name, (2021, 6, 15, 10, 30, 0))\n"
+          "    i.create_system = 0\n    i.create_version = version\n    i.external_attr = external\n"
+          "    z.writestr(i, name.upper().encode())\n"
+          "z.close()\n"
+          "data = open(r'''" + work + "/names.zip''', 'rb').read().replace(b'plain_', b'plain\\x82')\n"
+          "open(r'''" + work + "/names.zip''', 'wb').write(data)\n");
+    ASSERT_EQ(0, system(("python3 '" + script + "'").c_str()));
+    std::string target = Scratch("oem-names/out");
+    WindowsRulesFileSystem fs;
+    ASSERT_EQ(ZipResult::Ok, Extract(fs, work + "/names.zip", target));
+    EXPECT_EQ("PLAIN_A.TXT", Read(target + "/plain\xe9" "a.txt")) << "FAT 2.0 names are OEM";
+    EXPECT_EQ("PLAIN_B.TXT", Read(target + "/plain\xe9" "b.txt")) << "an unmarked 2.5 name is OEM";
+    EXPECT_EQ("PLAIN_C.TXT", Read(target + "/plain\x82" "c.txt")) << "a marked 2.5 name is already ANSI";
+    EXPECT_FALSE(Exists(target + "/plain\xe9" "c.txt"));
+}
