@@ -20,6 +20,8 @@ MainDialog::MainDialog() : m_mainFlags(0), m_lastRefreshPost(0), m_rebuilds(0) {
 
 MainDialog::~MainDialog()
 {
+    // A check on its worker uses the window and the members below: it ends first.
+    m_updater.Shutdown();
     m_tree.Detach();
 }
 
@@ -58,7 +60,15 @@ int MainDialog::OnInitDialog()
 
     m_sensors.SetCallback(SensorCallback, (UINT_PTR)this);
     RebuildTree();
+    if (!(m_mainFlags & 0x1))
+        m_updater.Start(ORVANE_UPDATE_ADDRESS, m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"LastCheck", 0,
+                        nullptr, L"1");
     return 1;
+}
+
+void MainDialog::CheckForUpdatesNow()
+{
+    m_updater.Start(ORVANE_UPDATE_ADDRESS, m_window, nullptr, nullptr, nullptr, 0, nullptr, L"1");
 }
 
 int MainDialog::CanClose(INT_PTR)
@@ -76,10 +86,12 @@ int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         return 1;
     }
     if (id == IDC_AUTO_UPDATE) {
-        if (IsChecked(IDC_AUTO_UPDATE))
+        if (IsChecked(IDC_AUTO_UPDATE)) {
             m_mainFlags &= ~0x1u;
-        else
+            CheckForUpdatesNow();
+        } else {
             m_mainFlags |= 0x1;
+        }
         return 1;
     }
     return DialogBase::OnCommand(id, wParam, lParam);

@@ -12,6 +12,7 @@
 #include "ui/Layout.h"
 #include "ui/Placement.h"
 #include "ui/TreeList.h"
+#include "update/AutoUpdate.h"
 
 // Posted to the main window when sensor data changed; it rebuilds the tree.
 const UINT RefreshMessage = 0x8000;
@@ -27,6 +28,8 @@ public:
 
     // The rows of every rebuild, for tests and diagnostics.
     unsigned long RebuildCount() const { return m_rebuilds; }
+    // Starts an update check now, as ticking the box does.
+    void CheckForUpdatesNow();
 
     int OnInitDialog() override;
     int CanClose(INT_PTR result) override;
@@ -50,6 +53,7 @@ private:
     SizeGrip m_grip;
     LayoutAnchor m_anchors[4];
     DWORD m_mainFlags;
+    AutoUpdate m_updater;
     volatile LONGLONG m_lastRefreshPost;
     unsigned long m_rebuilds;
 };

@@ -148,14 +148,14 @@ struct HttpClient::FormPart {
 
 void HttpClient::Handle::Close()
 {
-    if (m_handle) {
-        if (m_client.m_internetCloseHandle) m_client.m_internetCloseHandle(m_handle);
-        m_handle = nullptr;
-    }
+    // After a cancel the root was closed with everything under it; closing a handle again
+    // could close one the library has since handed out anew.
+    if (m_handle && !m_client.m_cancelled && m_client.m_internetCloseHandle) m_client.m_internetCloseHandle(m_handle);
+    m_handle = nullptr;
 }
 
 HttpClient::HttpClient()
-    : m_parts(nullptr), m_root(nullptr), m_users(0), m_libraryName(L"wininet.dll"),
+    : m_parts(nullptr), m_root(nullptr), m_cancelled(0), m_users(0), m_libraryName(L"wininet.dll"),
       m_httpSendRequest(nullptr), m_httpSendRequestEx(nullptr), m_httpAddRequestHeaders(nullptr),
       m_httpEndRequest(nullptr), m_internetGetCookie(nullptr), m_internetGetCookieEx(nullptr),
       m_internetSetCookie(nullptr), m_internetSetCookieEx(nullptr), m_internetQueryOption(nullptr),
@@ -164,6 +164,7 @@ HttpClient::HttpClient()
       m_internetWriteFile(nullptr), m_internetReadFile(nullptr), m_internetCloseHandle(nullptr),
       m_internetOpenUrl(nullptr), m_internetCrackUrl(nullptr)
 {
+    m_rootLock.Initialise();
 }
 
 HttpClient::~HttpClient()
@@ -253,15 +254,46 @@ void HttpClient::FreeForm()
 HINTERNET HttpClient::OpenRoot(const wchar_t* agent, const wchar_t* proxy)
 {
     if (proxy && !proxy[0]) proxy = nullptr;
-    HINTERNET root = m_internetOpen(agent ? agent : L"", proxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
-                                    proxy, nullptr, 0);
-    if (root) m_root = root;
+    m_rootLock.Enter();
+    HINTERNET root = nullptr;
+    if (!m_cancelled) {
+        root = m_internetOpen(agent ? agent : L"", proxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG, proxy,
+                              nullptr, 0);
+        if (root) m_root = root;
+    } else {
+        SetLastError(ERROR_CANCELLED);
+    }
+    m_rootLock.Leave();
     return root;
 }
 
-void HttpClient::ForgetRoot(HINTERNET root)
+void HttpClient::EndRoot(Handle& root)
 {
-    if (m_root == root) m_root = nullptr;
+    m_rootLock.Enter();
+    if (root && m_root == root.Get())
+        m_root = nullptr;
+    else
+        root.Abandon();
+    m_rootLock.Leave();
+    root.Close();
+}
+
+void HttpClient::Cancel()
+{
+    m_rootLock.Enter();
+    InterlockedExchange(&m_cancelled, 1);
+    if (m_root) {
+        // Closing the root closes the operation's connection and request under it, and a
+        // thread blocked in one of them returns with a failure.
+        m_internetCloseHandle(m_root);
+        m_root = nullptr;
+    }
+    m_rootLock.Leave();
+}
+
+void HttpClient::Resume()
+{
+    InterlockedExchange(&m_cancelled, 0);
 }
 
 int HttpClient::QueryStatus(HINTERNET request, DWORD& status)
@@ -357,8 +389,11 @@ int HttpClient::FetchText(const wchar_t* url, const wchar_t* agent, WideString& 
             break;
         }
     }
-    ForgetRoot(root.Get());
-    root.Close();
+    if (m_cancelled) {  // what a cancelled operation read is not an answer
+        result = 0;
+        outText.Clear();
+    }
+    EndRoot(root);
     Release();
     return result;
 }
@@ -473,15 +508,14 @@ int HttpClient::DownloadFile(const wchar_t* url, const wchar_t* agent, const wch
         if (!failed && hook && !hook(HttpStep::Done, 0, hookData)) failed = 1;
     }
     file.Close();
-    if (failed) succeeded = 0;
+    if (failed || m_cancelled) succeeded = 0;
     if (!succeeded && targetPath && m_internetOpen) {
         DownloadFailure failure = {status, 1, &succeeded};
         if (hook) hook(HttpStep::Failed, (UINT_PTR)&failure, hookData);
         if (failure.deleteFile == 1) FileHolder::Delete(targetPath);
     }
     request.Close();
-    ForgetRoot(root.Get());
-    root.Close();
+    EndRoot(root);
     Release();
     return succeeded;
 }
@@ -589,8 +623,8 @@ int HttpClient::SendRequest(HttpRequest& request)
     }
     handle.Close();
     connection.Close();
-    ForgetRoot(root.Get());
-    root.Close();
+    if (m_cancelled) result = 0;
+    EndRoot(root);
     Release();
     return result;
 }

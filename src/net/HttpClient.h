@@ -8,6 +8,7 @@
 
 #include "common/WideString.h"
 #include "platform/FileHolder.h"
+#include "platform/KernelObjects.h"
 #include "platform/SystemApi.h"
 
 // Asked at the steps of a transfer (see HttpStep); 0 stops the transfer where the step
@@ -128,6 +129,11 @@ public:
     // The form's parts as they stand, each descriptor's data in chain order (for checks).
     const INTERNET_BUFFERSW* FirstFormDescriptor() const;
 
+    // From any thread: ends the running operation (closing its root handle unblocks a call
+    // that waits on the network) and makes every later one fail at once, until Resume.
+    void Cancel();
+    void Resume();
+    bool Cancelled() const { return m_cancelled != 0; }
     // Makes the library come from another file (a missing one: every operation answers 0).
     void OverrideLibraryName(const wchar_t* fileName) { m_libraryName = fileName; }
 
@@ -170,6 +176,8 @@ private:
             m_handle = handle;
         }
         void Close();
+        // Forgets the handle without closing it (someone else closed it).
+        void Abandon() { m_handle = nullptr; }
         HINTERNET Get() const { return m_handle; }
         explicit operator bool() const { return m_handle != nullptr; }
 
@@ -183,7 +191,8 @@ private:
     void Release();
     void FreeForm();
     HINTERNET OpenRoot(const wchar_t* agent, const wchar_t* proxy);
-    void ForgetRoot(HINTERNET root);
+    // Ends the root of an operation: closes it unless Cancel already did.
+    void EndRoot(Handle& root);
     int QueryStatus(HINTERNET request, DWORD& status);
     int QueryText(HINTERNET request, DWORD query, const wchar_t* name, WideString& text);
     int QueryContentLength(HINTERNET request, LONGLONG& length, DWORD bufferBytes);
@@ -195,7 +204,9 @@ private:
 
     LibraryHolder m_library;
     FormPart* m_parts;
-    HINTERNET m_root;
+    HINTERNET m_root;  // of the running operation; guarded by m_rootLock
+    CriticalSectionHolder m_rootLock;
+    volatile LONG m_cancelled;
     volatile LONG m_users;
     const wchar_t* m_libraryName;
 
