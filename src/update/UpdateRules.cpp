@@ -114,6 +114,7 @@ void AddNameSuffix(const wchar_t* path, const wchar_t* suffix, WideString& resul
     int length = (int)wcslen(path);
     int dot = -1;
     for (int i = length - 1; i >= 0; i--) {
+        if (IsSeparator(path[i])) break;  // a dot in a folder's name is no extension
         if (path[i] != L'.') continue;
         wchar_t next = path[i + 1];
         if (next == L' ' || IsSeparator(next)) continue;

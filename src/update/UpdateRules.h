@@ -37,7 +37,8 @@ void DecodeLocalisedText(const wchar_t* raw, WideString& text);
 
 // Puts `suffix` before the extension of a path (tool.exe, "_new" → tool_new.exe). The
 // extension counts only when its dot is one of the last four characters; otherwise the
-// suffix and the extension are appended (help.html → help.html_new.html).
+// suffix and the extension are appended (help.html → help.html_new.html). Only the last
+// part of the path can hold the extension.
 void AddNameSuffix(const wchar_t* path, const wchar_t* suffix, WideString& result);
 
 // The file name of a setup program given by its download address (the text after the

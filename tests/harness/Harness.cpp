@@ -467,3 +467,47 @@ bool CaptureScreen(Image& image)
 }
 
 }  // namespace harness
+
+namespace harness {
+
+namespace {
+const wchar_t* const InternetSettings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+}
+
+SystemProxy::SystemProxy(int port) : m_enable(0), m_hadEnable(false), m_hadServer(false)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, InternetSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    DWORD size = sizeof(m_enable);
+    m_hadEnable = RegQueryValueExW(key, L"ProxyEnable", nullptr, nullptr, (BYTE*)&m_enable, &size) == ERROR_SUCCESS;
+    wchar_t server[256] = {0};
+    size = sizeof(server) - sizeof(wchar_t);
+    m_hadServer = RegQueryValueExW(key, L"ProxyServer", nullptr, nullptr, (BYTE*)server, &size) == ERROR_SUCCESS;
+    m_server = server;
+    DWORD enable = 1;
+    wchar_t proxy[64];
+    swprintf(proxy, 64, L"127.0.0.1:%d", port);
+    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, (const BYTE*)&enable, sizeof(enable));
+    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, (const BYTE*)proxy, (DWORD)(wcslen(proxy) + 1) * 2);
+    RegCloseKey(key);
+}
+
+SystemProxy::~SystemProxy()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, InternetSettings, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    if (m_hadEnable)
+        RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, (const BYTE*)&m_enable, sizeof(m_enable));
+    else
+        RegDeleteValueW(key, L"ProxyEnable");
+    if (m_hadServer)
+        RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, (const BYTE*)m_server.c_str(),
+                       (DWORD)(m_server.size() + 1) * 2);
+    else
+        RegDeleteValueW(key, L"ProxyServer");
+    RegCloseKey(key);
+}
+
+}  // namespace harness

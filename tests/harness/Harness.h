@@ -61,6 +61,23 @@ private:
     std::wstring m_folder;
 };
 
+// Routes this prefix's internet traffic through a proxy at 127.0.0.1:port for one scope
+// (the way a user's machine configures one), then puts the settings back as they were.
+// The maker's fixed addresses then reach a fixture server.
+class SystemProxy {
+public:
+    explicit SystemProxy(int port);
+    ~SystemProxy();
+    SystemProxy(const SystemProxy&) = delete;
+    SystemProxy& operator=(const SystemProxy&) = delete;
+
+private:
+    DWORD m_enable;
+    std::wstring m_server;
+    bool m_hadEnable;
+    bool m_hadServer;
+};
+
 // A GUI program started in the prefix; ended (if still running) on destruction.
 class GuiProgram {
 public:

@@ -159,19 +159,12 @@ TEST(HttpClient, FetchTextThroughProxiesReachesAbsoluteAddresses)
     EXPECT_STREQ(L"<update/>", text.Text());
 
     // The system's configured proxy, as a user's machine would have it.
-    const wchar_t* settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, settings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
-    DWORD enable = 1;
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, (const BYTE*)&enable, sizeof(enable));
-    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, (const BYTE*)proxy, (DWORD)(wcslen(proxy) + 1) * 2);
-    text.Clear();
-    int fetched = client.FetchText(url, L"AutoUpdate", text);
-    RegDeleteValueW(key, L"ProxyServer");
-    enable = 0;
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, (const BYTE*)&enable, sizeof(enable));
-    RegCloseKey(key);
+    int fetched = 0;
+    {
+        harness::SystemProxy configured(server.Port());
+        text.Clear();
+        fetched = client.FetchText(url, L"AutoUpdate", text);
+    }
     EXPECT_EQ(1, fetched);
     EXPECT_STREQ(L"<update/>", text.Text());
 
