@@ -3,12 +3,16 @@
 
 #include "app/MainDialog.h"
 #include "app/Resources.h"
+#include "crash/CrashReporter.h"
 
 namespace {
 
+// The first object of the process: constructing it installs the filter that captures a
+// fault anywhere after it, during the rest of the start too. Destroyed last.
+CrashReporter g_crashReporter;
+
 // Constructed before the entry runs (its sensor manager initialises COM for this thread)
-// and destroyed after it returns. The crash reporter, when present, is constructed before
-// it and destroyed after it.
+// and destroyed after it returns.
 MainDialog g_mainDialog;
 
 }  // namespace

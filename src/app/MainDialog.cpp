@@ -8,6 +8,7 @@
 #include "app/Resources.h"
 #include "app/SensorTree.h"
 #include "common/Timing.h"
+#include "crash/CrashReporter.h"
 #include "sysinfo/WindowsVersion.h"
 
 bool RefreshDue(ULONGLONG now, ULONGLONG last)
@@ -31,6 +32,8 @@ int MainDialog::OnInitDialog()
     m_titleBuilder.Load(m_instance);
     m_titleBuilder.BuildTitle(L"Orvane", m_title);
     SetText(m_title);
+    if (CrashReporter* reporter = CrashReporter::Instance())
+        reporter->ConfigureReport(IDI_APPLICATION_ICON, ORVANE_REPORT_HOST, ORVANE_REPORT_PATH, nullptr, nullptr);
     InterlockedExchange64(&m_lastRefreshPost, 0);
 
     m_tree.AttachTreeList(Item(IDC_SENSOR_TREE), m_instance,

@@ -234,6 +234,12 @@ int WorkerThread::Wait(DWORD milliseconds)
     return m_done.PumpingWait(milliseconds == 0 ? INFINITE : milliseconds);
 }
 
+int WorkerThread::WaitWithoutMessages(DWORD milliseconds)
+{
+    if (!Running()) return 0;
+    return m_done.Wait(milliseconds == 0 ? INFINITE : milliseconds);
+}
+
 void WorkerThread::Stop()
 {
     if (InterlockedExchange(&m_state, 0) & RunningFlag) {

@@ -54,6 +54,8 @@ public:
     // Pumping wait for the routine's end (0 milliseconds: no limit); 0 at once when
     // nothing runs.
     int Wait(DWORD milliseconds);
+    // The same wait, dispatching no messages (for a thread that must not run window code).
+    int WaitWithoutMessages(DWORD milliseconds);
     // Ends a routine that still runs, without letting it finish.
     void Stop();
     bool Running() const { return (m_state & RunningFlag) != 0; }

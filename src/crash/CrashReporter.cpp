@@ -1,0 +1,385 @@
+#include "crash/CrashReporter.h"
+
+#include <string.h>
+
+#include "common/ModuleVersion.h"
+
+namespace {
+
+// Set by the first crash and never cleared: a fault while one is handled, in any thread,
+// goes to the system's own handling.
+volatile LONG g_crashInProgress = 0;
+CrashReporter* volatile g_instance = nullptr;
+
+const DWORD ThreadQuerySetWin32StartAddress = 9;
+const int ThreadBasicInformation = 0;
+
+void CutAtLastDot(WideString& path, bool lastPartOnly)
+{
+    const wchar_t* text = path.Text();
+    int dot = -1;
+    for (int i = path.Length() - 1; i >= 0; i--) {
+        if (lastPartOnly && text[i] == L'\\') break;
+        if (text[i] == L'.') {
+            dot = i;
+            break;
+        }
+    }
+    if (dot >= 0) path.Truncate(dot);
+}
+
+// Copies an ANSI text of the process at `address` into `name` (at most 99 characters),
+// reading it so that an unreadable address gives an empty name instead of a fault.
+void ReadThreadName(ULONG_PTR address, char* name)
+{
+    name[0] = 0;
+    if (!address) return;
+    SIZE_T read = 0;
+    char buffer[100] = {0};
+    for (int i = 0; i < 99; i++) {
+        if (!ReadProcessMemory(GetCurrentProcess(), (const void*)(address + i), &buffer[i], 1, &read) || !read) {
+            buffer[i] = 0;
+            break;
+        }
+        if (!buffer[i]) break;
+    }
+    buffer[99] = 0;
+    memcpy(name, buffer, 100);
+}
+
+}  // namespace
+
+void MakeCrashFileNames(const wchar_t* temporaryFolder, const wchar_t* programPath, CrashFileNames& names)
+{
+    WideString path(programPath && programPath[0] ? programPath : L"MiniDump");
+    CutAtLastDot(path, false);
+    names.primaryBase = path;
+    const wchar_t* slash = wcsrchr(path.Text(), L'\\');
+    names.fallbackBase.Format(L"%s%s", temporaryFolder ? temporaryFolder : L"", slash ? slash + 1 : L"MiniDump");
+    // A dot in the temporary folder's own path is not an extension of the file name.
+    CutAtLastDot(names.fallbackBase, true);
+}
+
+void MakeSymbolSearchPath(const wchar_t* programFolder, const wchar_t* symbolPath, const wchar_t* alternatePath,
+                          const wchar_t* systemRoot, WideString& path)
+{
+    path.Clear();
+    const wchar_t* parts[] = {programFolder, symbolPath, alternatePath, systemRoot};
+    for (const wchar_t* part : parts) {
+        if (!part || !part[0]) continue;
+        path.Append(part);
+        path.Append(L';');
+    }
+    if (path.EndsWith(L';')) path.RemoveTrailing();
+}
+
+ErrorReportingFiles::ErrorReportingFiles() : m_register(nullptr), m_looked(false)
+{
+    m_kernel.Load(L"kernel32.dll");
+    m_restartManager.Load(L"rstrtmgr.dll");
+}
+
+int ErrorReportingFiles::Register(const wchar_t* path)
+{
+    if (!m_looked) {
+        m_looked = true;
+        void* address = m_kernel.Lookup("WerRegisterFile");
+        memcpy(&m_register, &address, sizeof(address));
+    }
+    if (!m_register) return 0;
+    return m_register(path, 2 /* WerRegFileTypeOther */, 2 /* WER_FILE_ANONYMOUS_DATA */) >= 0 ? 1 : 0;
+}
+
+CrashReporter::CrashReporter()
+    : m_mode(0), m_valueA(0), m_valueB(0), m_iconId(0), m_ntQueryInformationThread(nullptr), m_pointers(nullptr),
+      m_faultingThread(0), m_result(1)
+{
+    m_errorText[0] = 0;
+    g_instance = this;
+    SetCrashMode(0x1F0000);
+}
+
+CrashReporter::~CrashReporter()
+{
+    ReleaseDebugHelp();
+    if (g_instance == this) g_instance = nullptr;
+}
+
+CrashReporter* CrashReporter::Instance()
+{
+    return g_instance;
+}
+
+void CrashReporter::SetCrashMode(DWORD flags)
+{
+    m_mode = (flags & 0x2) ? 2 : 1;
+    m_mode |= flags & (0x4 | 0x8 | 0x10);
+    SetUnhandledExceptionFilter((m_mode & 0x8) ? nullptr : CrashFilter);
+}
+
+void CrashReporter::ConfigureReport(int iconId, const wchar_t* host, const wchar_t* path, const wchar_t* product,
+                                    const wchar_t* extra)
+{
+    m_iconId = iconId;
+    m_reportHost = host ? host : L"";
+    m_reportPath = path ? path : L"";
+    if (product) {
+        m_productId = product;
+    } else {
+        ModuleVersion module;
+        module.Load();
+        m_productId.Clear();
+        module.GetString(L"InternalName", m_productId);
+    }
+    m_extraValue = extra ? extra : L"";
+}
+
+LONG WINAPI CrashReporter::CrashFilter(EXCEPTION_POINTERS* pointers)
+{
+    if (InterlockedExchange(&g_crashInProgress, 1)) return EXCEPTION_CONTINUE_SEARCH;
+    CrashReporter* reporter = g_instance;
+    if (!reporter) return EXCEPTION_CONTINUE_SEARCH;
+    return reporter->HandleCrash(pointers) == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+}
+
+int CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
+{
+    // The faulting thread may have no stack left (a stack overflow) and may hold any lock:
+    // it only hands the crash to a thread of its own and waits for it.
+    m_pointers = pointers;
+    m_faultingThread = GetCurrentThreadId();
+    m_result = 1;
+    bool overflow = pointers && pointers->ExceptionRecord &&
+                    pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+    if (!m_handler.Start(HandlerRoutine, this, 0)) return HandleCrashWork();
+    if (overflow)
+        m_handler.WaitWithoutMessages(0);  // window code would need the stack that is gone
+    else
+        m_handler.Wait(0);
+    return m_result;
+}
+
+DWORD CrashReporter::HandlerRoutine(void* self, UINT_PTR)
+{
+    CrashReporter* reporter = static_cast<CrashReporter*>(self);
+    reporter->m_result = reporter->HandleCrashWork();
+    return 0;
+}
+
+int CrashReporter::HandleCrashWork()
+{
+    PrepareCrashHeap();
+    ModuleList modules;
+    ThreadList threads;
+    ErrorReportingFiles registration;
+
+    wchar_t temporary[520] = {0};
+    GetTempPathW(520, temporary);
+    wchar_t program[MAX_PATH] = {0};
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
+    CrashFileNames names;
+    MakeCrashFileNames(temporary, program, names);
+
+    WideString dumpPath, textPath;
+    bool debugHelp = LoadDebugHelp() != 0;
+    if (debugHelp) {
+        HANDLE file = CreateCrashFile(names, L"dmp", dumpPath);
+        if (file != INVALID_HANDLE_VALUE) {
+            registration.Register(dumpPath);
+            bool written = false;
+            if (m_debugHelp.miniDumpWriteDump) {
+                WriteDump(file, modules, threads);
+                LARGE_INTEGER size;
+                written = GetFileSizeEx(file, &size) && size.QuadPart > 0;
+            }
+            CloseHandle(file);
+            if (!written) {
+                // An empty file is no dump: the report must not offer it.
+                DeleteFileW(dumpPath);
+                dumpPath.Clear();
+            }
+        } else {
+            dumpPath.Clear();  // the report must not name a file that was never made
+        }
+    }
+    HANDLE text = CreateCrashFile(names, L"txt", textPath);
+    if (text != INVALID_HANDLE_VALUE) {
+        registration.Register(textPath);
+        CrashReportInput input;
+        input.pointers = m_pointers;
+        input.threadId = m_faultingThread;
+        input.debugHelp = debugHelp ? &m_debugHelp : nullptr;
+        input.modules = &modules;
+        input.threads = &threads;
+        input.logText = m_logText;
+        CrashTextReport(text, input);
+        CloseHandle(text);
+    } else {
+        textPath.Clear();
+    }
+    int result = RunReport(dumpPath, textPath);
+    ReleaseDebugHelp();
+    return result;
+}
+
+HANDLE CrashReporter::CreateCrashFile(const CrashFileNames& names, const wchar_t* extension, WideString& path)
+{
+    const WideString* bases[] = {&names.primaryBase, &names.fallbackBase};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (const WideString* base : bases) {
+        path.Format(L"%s_Debug.%s", base->Text(), extension);
+        file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) break;
+    }
+    return file;
+}
+
+int CrashReporter::LoadDebugHelp()
+{
+    ReleaseDebugHelp();
+    if (!m_debugHelpLibrary.Load(L"dbghelp.dll")) return 0;
+    struct Binding {
+        const char* name;
+        void* slot;
+    } bindings[] = {
+        {"MiniDumpWriteDump", &m_debugHelp.miniDumpWriteDump},
+        {"SymInitialize", &m_debugHelp.symInitialize},
+        {"SymSetOptions", &m_debugHelp.symSetOptions},
+        {"SymGetSymFromAddr64", &m_debugHelp.symGetSymFromAddr64},
+        {"SymFromAddr", &m_debugHelp.symFromAddr},
+        {"SymGetModuleInfo64", &m_debugHelp.symGetModuleInfo64},
+        {"StackWalk64", &m_debugHelp.stackWalk64},
+        {"SymFunctionTableAccess64", &m_debugHelp.symFunctionTableAccess64},
+        {"SymGetModuleBase64", &m_debugHelp.symGetModuleBase64},
+        {"SymGetLineFromAddr64", &m_debugHelp.symGetLineFromAddr64},
+    };
+    for (const Binding& binding : bindings) {
+        void* address = m_debugHelpLibrary.Lookup(binding.name);
+        if (!address) {
+            ReleaseDebugHelp();
+            return 0;
+        }
+        memcpy(binding.slot, &address, sizeof(address));
+    }
+    if (m_systemLibrary.Load(L"ntdll.dll")) {
+        void* address = m_systemLibrary.Lookup("NtQueryInformationThread");
+        memcpy(&m_ntQueryInformationThread, &address, sizeof(address));
+    }
+    m_debugHelp.symSetOptions(SYMOPT_LOAD_LINES);
+
+    wchar_t folder[MAX_PATH] = {0}, symbols[260] = {0}, alternate[260] = {0}, root[260] = {0};
+    ModuleVersion module;
+    if (module.Load()) lstrcpynW(folder, module.Folder(), MAX_PATH);
+    if (!GetEnvironmentVariableW(L"_NT_SYMBOL_PATH", symbols, 260)) symbols[0] = 0;
+    if (!GetEnvironmentVariableW(L"_NT_ALTERNATE_SYMBOL_PATH", alternate, 260)) alternate[0] = 0;
+    if (!GetEnvironmentVariableW(L"SYSTEMROOT", root, 260)) root[0] = 0;
+    WideString searchPath;
+    MakeSymbolSearchPath(folder, symbols, alternate, root, searchPath);
+    if (!m_debugHelp.symInitialize(GetCurrentProcess(), Ansi(searchPath).c_str(), TRUE)) {
+        ReleaseDebugHelp();
+        return 0;
+    }
+    return 1;
+}
+
+void CrashReporter::ReleaseDebugHelp()
+{
+    m_debugHelp = DebugHelpApi();
+    m_debugHelpLibrary.Free();
+    m_ntQueryInformationThread = nullptr;
+    m_systemLibrary.Free();
+}
+
+namespace {
+
+struct DumpLists {
+    ModuleList* modules;
+    ThreadList* threads;
+    LONG (WINAPI* queryThread)(HANDLE, int, void*, ULONG, ULONG*);
+};
+
+}  // namespace
+
+void CrashReporter::WriteDump(HANDLE file, ModuleList& modules, ThreadList& threads)
+{
+    MINIDUMP_EXCEPTION_INFORMATION exception = {m_faultingThread, m_pointers, FALSE};
+    DumpLists lists = {&modules, &threads, m_ntQueryInformationThread};
+    MINIDUMP_CALLBACK_INFORMATION callback = {DumpCollector, &lists};
+    m_debugHelp.miniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
+                                  m_pointers ? &exception : nullptr, nullptr, &callback);
+}
+
+BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALLBACK_INPUT input,
+                                           PMINIDUMP_CALLBACK_OUTPUT)
+{
+    // Every other thread is suspended now: nothing here may take a lock one of them holds
+    // (the records come from their own heap; the lists' locks are new).
+    DumpLists* lists = static_cast<DumpLists*>(parameter);
+    if (!input || !lists) return TRUE;
+    if (input->CallbackType == ModuleCallback) {
+        ModuleRecord* record = new ModuleRecord;
+        if (!record) return TRUE;
+        const MINIDUMP_MODULE_CALLBACK& module = input->Module;
+        record->base = ReportedAddress(module.BaseOfImage);
+        record->imageSize = module.SizeOfImage;
+        record->checksum = module.CheckSum;
+        record->timeStamp = module.TimeDateStamp;
+        record->version = module.VersionInfo;
+        if (module.FullPath) lstrcpynW(record->path, module.FullPath, MAX_PATH);
+        lists->modules->Append(record);
+    } else if (input->CallbackType == ThreadCallback) {
+        ThreadRecord* record = new ThreadRecord;
+        if (!record) return TRUE;
+        const MINIDUMP_THREAD_CALLBACK& thread = input->Thread;
+        record->id = thread.ThreadId;
+        record->stackBase = thread.StackBase;
+        record->stackEnd = thread.StackEnd;
+        // The name a thread gave itself stands in its information block.
+        ULONG_PTR block = 0;
+#if defined(_WIN64)
+        if (lists->queryThread) {
+            struct {
+                LONG exitStatus;
+                void* teb;
+                void* pad[4];
+            } basic = {};
+            if (lists->queryThread(thread.ThreadHandle, ThreadBasicInformation, &basic, sizeof(basic), nullptr) >= 0)
+                block = (ULONG_PTR)basic.teb;
+        }
+#else
+        LDT_ENTRY entry;
+        if (GetThreadSelectorEntry(thread.ThreadHandle, thread.Context.SegFs, &entry))
+            block = (ULONG_PTR)entry.BaseLow | ((ULONG_PTR)entry.HighWord.Bytes.BaseMid << 16) |
+                    ((ULONG_PTR)entry.HighWord.Bytes.BaseHi << 24);
+#endif
+        if (block) {
+            ULONG_PTR pointer = 0;
+            SIZE_T read = 0;
+            if (ReadProcessMemory(GetCurrentProcess(), (const void*)(block + offsetof(NT_TIB, ArbitraryUserPointer)),
+                                  &pointer, sizeof(pointer), &read) &&
+                read == sizeof(pointer))
+                ReadThreadName(pointer, record->name);
+        }
+        if (lists->queryThread) {
+            DWORD start = 0;
+#if defined(_WIN64)
+            ULONG_PTR wide = 0;
+            if (lists->queryThread(thread.ThreadHandle, ThreadQuerySetWin32StartAddress, &wide, sizeof(wide),
+                                   nullptr) >= 0)
+                start = (DWORD)wide;
+#else
+            lists->queryThread(thread.ThreadHandle, ThreadQuerySetWin32StartAddress, &start, 4, nullptr);
+#endif
+            record->startAddress = start;
+        }
+        lists->threads->Append(record);
+    }
+    return TRUE;
+}
+
+int CrashReporter::RunReport(const wchar_t*, const wchar_t*)
+{
+    // The problem report dialog comes here; without a report service there is nothing to offer.
+    return m_reportHost.IsEmpty() ? 1 : 0;
+}
