@@ -139,7 +139,13 @@ LONG WINAPI CrashReporter::CrashFilter(EXCEPTION_POINTERS* pointers)
     if (InterlockedExchange(&g_crashInProgress, 1)) return EXCEPTION_CONTINUE_SEARCH;
     CrashReporter* reporter = g_instance;
     if (!reporter) return EXCEPTION_CONTINUE_SEARCH;
-    return reporter->HandleCrash(pointers) == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+    if (reporter->HandleCrash(pointers) == 1) return EXCEPTION_CONTINUE_SEARCH;
+    // The process ends here, with the exception's code, as the system's handler would end
+    // it: unwinding a broken thread (one without stack, say) to that handler can fault
+    // again or never finish.
+    UINT code = pointers && pointers->ExceptionRecord ? (UINT)pointers->ExceptionRecord->ExceptionCode : 1;
+    TerminateProcess(GetCurrentProcess(), code);
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 int CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)

@@ -1,0 +1,240 @@
+// Faults in the real program, caused from outside: a thread of its own started at an
+// invalid address, and a helper library loaded into it that faults on its main thread.
+// Each must leave a minidump and a crash text report and end the process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/Harness.h"
+
+namespace {
+
+std::wstring Bin()
+{
+    return harness::BuildDir() + L"bin\\";
+}
+
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM parameter)
+{
+    std::pair<DWORD, HWND>* search = (std::pair<DWORD, HWND>*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[64] = {0};
+    GetWindowTextW(window, title, 64);
+    if (process != search->first || !IsWindowVisible(window) || wcsncmp(title, L"Orvane [", 8) != 0) return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+HWND WaitForMainWindow(DWORD process)
+{
+    for (int i = 0; i < 400; i++) {
+        std::pair<DWORD, HWND> search(process, nullptr);
+        EnumWindows(FindProgramWindow, (LPARAM)&search);
+        if (search.second) return search.second;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// Loads a library into another process through a thread started at LoadLibraryW.
+bool LoadInto(HANDLE process, const std::wstring& library)
+{
+    SIZE_T bytes = (library.size() + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(process, remote, library.c_str(), bytes, nullptr)) return false;
+    FARPROC load = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW");
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, (LPTHREAD_START_ROUTINE)(void*)load, remote, 0, nullptr);
+    if (!thread) return false;
+    CloseHandle(thread);
+    return true;
+}
+
+std::string Lines(const std::string& text, const char* from)
+{
+    size_t at = text.find(from);
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+// The stream directory of a minidump, checked against the file's size.
+struct Minidump {
+    bool valid = false;
+    bool hasModules = false;
+    bool hasThreads = false;
+    bool hasException = false;
+    DWORD exceptionThread = 0;
+    DWORD exceptionCode = 0;
+
+    explicit Minidump(const std::string& bytes)
+    {
+        if (bytes.size() < 32 || bytes.compare(0, 4, "MDMP") != 0) return;
+        DWORD streams = Get(bytes, 8), directory = Get(bytes, 12);
+        if ((ULONGLONG)directory + (ULONGLONG)streams * 12 > bytes.size()) return;
+        for (DWORD i = 0; i < streams; i++) {
+            DWORD type = Get(bytes, directory + i * 12);
+            DWORD size = Get(bytes, directory + i * 12 + 4), rva = Get(bytes, directory + i * 12 + 8);
+            if ((ULONGLONG)rva + size > bytes.size()) return;
+            if (type == 3 && size >= 4) hasThreads = Get(bytes, rva) > 0;
+            if (type == 4 && size >= 4) hasModules = Get(bytes, rva) > 0;
+            if (type == 6 && size >= 12) {
+                hasException = true;
+                exceptionThread = Get(bytes, rva);
+                exceptionCode = Get(bytes, rva + 8);
+            }
+        }
+        valid = true;
+    }
+    static DWORD Get(const std::string& bytes, size_t at)
+    {
+        DWORD value = 0;
+        if (at + 4 <= bytes.size()) memcpy(&value, bytes.data() + at, 4);
+        return value;
+    }
+};
+
+struct Crash {
+    std::wstring folder;
+    long exitCode = -1;
+    DWORD faultingThread = 0;
+    std::string text;
+    std::string dump;
+};
+
+// Starts a copy of the program and makes it fault: "remote" starts a thread of it at an
+// invalid address, any other kind is caused on its main thread by the helper library.
+Crash Cause(const char* kind, const wchar_t* scratch, bool guardedFolder = false)
+{
+    Crash crash;
+    crash.folder = harness::ScratchDir(scratch);
+    EXPECT_TRUE(CopyFileW((Bin() + L"orvane.exe").c_str(), (crash.folder + L"orvane.exe").c_str(), FALSE));
+    if (guardedFolder) {
+        // Names the files cannot take beside the program.
+        CreateDirectoryW((crash.folder + L"orvane_Debug.dmp").c_str(), nullptr);
+        CreateDirectoryW((crash.folder + L"orvane_Debug.txt").c_str(), nullptr);
+    }
+    SetEnvironmentVariableA("ORVANE_FAULT", kind);
+    harness::GuiProgram program;
+    EXPECT_TRUE(program.Start(crash.folder + L"orvane.exe"));
+    SetEnvironmentVariableA("ORVANE_FAULT", nullptr);
+    HWND window = WaitForMainWindow(program.ProcessId());
+    EXPECT_TRUE(window) << kind;
+    if (!window) return crash;
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, program.ProcessId());
+    EXPECT_TRUE(process);
+    if (!strcmp(kind, "remote")) {
+        HANDLE thread = CreateRemoteThread(process, nullptr, 0, (LPTHREAD_START_ROUTINE)(ULONG_PTR)0x10, nullptr, 0,
+                                           &crash.faultingThread);
+        EXPECT_TRUE(thread);
+        if (thread) CloseHandle(thread);
+    } else {
+        crash.faultingThread = GetWindowThreadProcessId(window, nullptr);
+        EXPECT_TRUE(LoadInto(process, Bin() + L"fault_injector.dll"));
+    }
+    CloseHandle(process);
+    crash.exitCode = program.WaitForExit(60000);
+    std::wstring base = crash.folder + L"orvane";
+    if (guardedFolder) {
+        wchar_t temporary[MAX_PATH];
+        GetTempPathW(MAX_PATH, temporary);
+        base = std::wstring(temporary) + L"orvane";
+    }
+    crash.text = harness::ReadFileBytes(base + L"_Debug.txt");
+    crash.dump = harness::ReadFileBytes(base + L"_Debug.dmp");
+    if (guardedFolder) {
+        DeleteFileW((base + L"_Debug.txt").c_str());
+        DeleteFileW((base + L"_Debug.dmp").c_str());
+    }
+    return crash;
+}
+
+void ExpectReport(const Crash& crash, const char* kind, const char* name, DWORD code, const char* access,
+                  const char* function)
+{
+    SCOPED_TRACE(kind);
+    char line[160];
+    snprintf(line, sizeof(line), "%s [0x%08X] at 0x", name, (unsigned)code);
+    EXPECT_EQ(0u, crash.text.find(line)) << crash.text.substr(0, 200);
+    snprintf(line, sizeof(line), " in Thread %u.\r\n", (unsigned)crash.faultingThread);
+    EXPECT_NE(std::string::npos, crash.text.find(line)) << crash.text.substr(0, 200);
+    if (access) {
+        EXPECT_NE(std::string::npos, crash.text.find(access)) << crash.text.substr(0, 200);
+    } else {
+        EXPECT_EQ(std::string::npos, crash.text.find(" location 0x")) << "an access line only for access faults";
+    }
+    EXPECT_NE(std::string::npos, crash.text.find("\r\nRAX=0x")) << "registers";
+    EXPECT_NE(std::string::npos, crash.text.find(" Mhz")) << "processors";
+    EXPECT_NE(std::string::npos, crash.text.find("] Build ")) << "system";
+    EXPECT_NE(std::string::npos, crash.text.find("x64 Unicode Wine\r\n")) << "platform";
+    std::string stack = Lines(crash.text, "\r\nStack:\r\n");
+    ASSERT_FALSE(stack.empty()) << crash.text;
+    std::string stackOnly = stack.substr(0, stack.find("\r\nModuleList:"));
+    if (function) {
+        EXPECT_NE(std::string::npos, stackOnly.find(function)) << stackOnly;
+        if (strchr(function, '(')) {
+            EXPECT_NE(std::string::npos, stackOnly.find("wWinMain(")) << "the walk reaches the program's entry";
+        }
+    }
+    std::string modules = Lines(crash.text, "\r\nModuleList:\r\n");
+    EXPECT_NE(std::string::npos, modules.find("\\orvane.exe\r\n")) << crash.text;
+    EXPECT_NE(std::string::npos, crash.text.find("\r\nThreadList:\r\nId         StackBase  StackEnd   StartAddress\r\n"));
+    snprintf(line, sizeof(line), "\r\n%-8u   0x", (unsigned)crash.faultingThread);
+    EXPECT_NE(std::string::npos, Lines(crash.text, "\r\nThreadList:").find(line)) << "the faulting thread is listed";
+
+    Minidump dump(crash.dump);
+    EXPECT_TRUE(dump.valid) << crash.dump.size() << " bytes";
+    EXPECT_TRUE(dump.hasModules);
+    EXPECT_TRUE(dump.hasThreads);
+    EXPECT_TRUE(dump.hasException);
+    EXPECT_EQ(crash.faultingThread, dump.exceptionThread);
+    EXPECT_EQ(code, dump.exceptionCode);
+}
+
+}  // namespace
+
+TEST(CrashCapture, EveryKindOfFaultLeavesBothFilesAndEndsTheProcess)
+{
+    struct Kind {
+        const char* kind;
+        const char* name;
+        DWORD code;
+        const char* access;
+        const char* function;
+    } kinds[] = {
+        {"remote", "Access Violation", 0xC0000005, " location 0x00000010.\r\n", nullptr},
+        {"null-write", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n",
+         "Write(0x0,0x0,0x0,0x0) - Line "},
+        {"bad-read", "Access Violation", 0xC0000005, "Read from location 0x00000BAD.\r\n",
+         "Read(0x0,0x0,0x0,0x0) - Line "},
+        {"divide", "Integer Divide by Zero", 0xC0000094, nullptr, "FaultProc("},
+        {"cpp-exception", "Microsoft C++ Exception", 0xE06D7363, nullptr, "FaultProc("},
+        {"breakpoint", "Breakpoint", 0x80000003, nullptr, "FaultProc("},
+        // The overflow hits the stack probe, which has no symbols: its module is named.
+        {"overflow", "Stack Overflow", 0xC00000FD, nullptr, "fault_injector"},
+    };
+    for (const Kind& kind : kinds) {
+        Crash crash = Cause(kind.kind, L"crash-kind");
+        // The report service is configured, so the filter ends the process: its exit code
+        // is the exception's.
+        EXPECT_EQ((long)kind.code, crash.exitCode) << kind.kind;
+        ExpectReport(crash, kind.kind, kind.name, kind.code, kind.access, kind.function);
+    }
+}
+
+TEST(CrashCapture, AGuardedProgramFolderSendsTheFilesToTheTemporaryFolder)
+{
+    Crash crash = Cause("null-write", L"crash-guarded", true);
+    EXPECT_EQ((long)0xC0000005, crash.exitCode);
+    ExpectReport(crash, "guarded", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", "FaultProc(");
+}
+
+TEST(CrashCapture, ASecondFaultDuringTheFirstGoesToTheSystem)
+{
+    Crash crash = Cause("second-fault", L"crash-second");
+    EXPECT_NE(-1, crash.exitCode) << "the process ended";
+    EXPECT_NE(0, crash.exitCode);
+}
