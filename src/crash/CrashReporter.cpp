@@ -52,7 +52,7 @@ void ReadThreadName(ULONG_PTR address, char* name)
 void MakeCrashFileNames(const wchar_t* temporaryFolder, const wchar_t* programPath, CrashFileNames& names)
 {
     WideString path(programPath && programPath[0] ? programPath : L"MiniDump");
-    CutAtLastDot(path, false);
+    CutAtLastDot(path, true);
     names.primaryBase = path;
     const wchar_t* slash = wcsrchr(path.Text(), L'\\');
     names.fallbackBase.Format(L"%s%s", temporaryFolder ? temporaryFolder : L"", slash ? slash + 1 : L"MiniDump");

@@ -90,8 +90,7 @@ void AutoUpdate::Shutdown()
         // The system's internet library did not let go of the call (closing its handles
         // ends a blocked call on Windows, not always elsewhere). The process is ending:
         // end the thread, and keep the library it was inside of loaded.
-        HMODULE pinned = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"wininet.dll", &pinned);
+        LoadLibraryW(L"wininet.dll");  // a reference that is never given back
         m_worker.Stop();
     }
     m_hook.Detach();

@@ -4,3 +4,169 @@
 #include "crash/CrashReporter.h"
 #include "crash/CrashTextReport.h"
 #include "sysinfo/ProcessorInfo.h"
+
+#include <string>
+
+#include "harness/Harness.h"
+
+TEST(CrashReport, ExceptionAndAccessLines)
+{
+    EXPECT_STREQ("Breakpoint", ExceptionName(0x80000003));
+    EXPECT_STREQ("Microsoft C++ Exception", ExceptionName(0xE06D7363));
+    EXPECT_STREQ("DLL Initialization Failed", ExceptionName(0xC0000142));
+    EXPECT_STREQ("Exception", ExceptionName(0x12345678));
+
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = 0x80000003;
+    record.ExceptionAddress = (void*)(ULONG_PTR)0x401000;
+    EXPECT_EQ("Breakpoint [0x80000003] at 0x00401000 in Thread 1234.\r\n", ExceptionLines(record, 1234, true));
+    EXPECT_EQ("Breakpoint [0x80000003] at 0x00401000 in Thread 0x000004D2.\r\n", ExceptionLines(record, 1234, false));
+
+    record.ExceptionCode = 0xC0000005;
+    record.NumberParameters = 2;
+    record.ExceptionInformation[0] = 1;
+    record.ExceptionInformation[1] = 0x10;
+    EXPECT_EQ("Access Violation [0xC0000005] at 0x00401000 in Thread 7.\r\nWrite to location 0x00000010.\r\n",
+              ExceptionLines(record, 7, true));
+    record.ExceptionInformation[0] = 0;
+    EXPECT_EQ("Access Violation [0xC0000005] at 0x00401000 in Thread 7.\r\nRead from location 0x00000010.\r\n",
+              ExceptionLines(record, 7, true));
+    record.NumberParameters = 1;
+    EXPECT_EQ("Access Violation [0xC0000005] at 0x00401000 in Thread 7.\r\n", ExceptionLines(record, 7, true))
+        << "one parameter: no access line";
+    record.ExceptionCode = 0xC0000094;
+    record.NumberParameters = 2;
+    EXPECT_EQ("Integer Divide by Zero [0xC0000094] at 0x00401000 in Thread 7.\r\n", ExceptionLines(record, 7, true));
+}
+
+TEST(CrashReport, MachineLines)
+{
+    EXPECT_EQ("\r\nIntel(R) Pentium(R) GenuineIntel x86 Family 6 Model 8 1000 Mhz",
+              ProcessorLine("   Intel(R) Pentium(R)", "GenuineIntel", "x86 Family 6 Model 8", 1000))
+        << "leading blanks go";
+    EXPECT_EQ("\r\nWindows 10 [10.0] Build 19045.3803 \r\n", SystemLine(true, "Windows 10", 10, 0, 19045, 3803, ""));
+    EXPECT_EQ("\r\nWindows 98 [4.10] Build 2222 A\r\n", SystemLine(false, "Windows 98", 4, 10, 0x040A08AE, 0, "A"))
+        << "the 95 family: the low 16 bits of the build";
+#if defined(_WIN64)
+    const std::string machine = "x64";
+#else
+    const std::string machine = "x86";
+#endif
+    EXPECT_EQ(machine + " Unicode\r\n", PlatformLine(false, false, false));
+    EXPECT_EQ(machine + " WOW64 Unicode Wine\r\n", PlatformLine(true, true, false));
+    EXPECT_EQ(machine + " Unicode ReactOS\r\n", PlatformLine(false, false, true));
+
+    ClockSources sources;
+    sources.registryMHz = 2400;
+    EXPECT_EQ(2400u, ChooseClockMHz(sources));
+    sources.kernelAnswered = true;
+    sources.kernelHz = 3000000000u;
+    EXPECT_EQ(3000u, ChooseClockMHz(sources)) << "the kernel's figure wins";
+    sources = ClockSources();
+    sources.kernelAnswered = true;  // answered, but with no clock
+    sources.hasTimeStampCounter = true;
+    sources.counterTicks = 2500000;
+    sources.elapsedMicroseconds = 1000;
+    EXPECT_EQ(2500u, ChooseClockMHz(sources)) << "measured";
+    sources.elapsedMicroseconds = 0;
+    EXPECT_EQ(0u, ChooseClockMHz(sources)) << "no time elapsed: no figure, no division by zero";
+
+    ProcessorInfo processors;
+    ASSERT_GE(processors.Count(), 1u);
+    WideString name, vendor, identifier;
+    DWORD mhz = 0;
+    EXPECT_EQ(1, processors.Read(0, name, &vendor, &identifier, &mhz));
+    EXPECT_FALSE(name.EndsWith(L' '));
+    EXPECT_GT(mhz, 0u) << "from the registry, the kernel or the counter";
+    EXPECT_EQ(0, processors.Read(processors.Count(), name, nullptr, nullptr, nullptr));
+}
+
+TEST(CrashReport, ModuleAndThreadLines)
+{
+    // A time stamp of 0 is 1970-01-01 00:00:00 UTC in local time.
+    SYSTEMTIME epoch = {1970, 1, 4, 1, 0, 0, 0, 0}, local = {};
+    ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &epoch, &local));
+    char when[64];
+    snprintf(when, sizeof(when), "%2u.%02u.%04u %2u:%02u:%02u", local.wDay, local.wMonth, local.wYear, local.wHour,
+             local.wMinute, local.wSecond);
+
+    ModuleRecord module;
+    module.base = 0x140000000ULL;
+    module.imageSize = 5603328;
+    module.checksum = 0x5C5D9D;
+    module.version.dwFileVersionMS = 0x00010007;
+    module.version.dwProductVersionMS = 0x00010007;
+    module.version.dwProductVersionLS = 0x00020003;
+    lstrcpyW(module.path, L"C:\\Program\\orvane.exe");
+    EXPECT_EQ(std::string(" 5603328 0x00000000 ") + when +
+                  " 0x005C5D9D 0x140000000    1.0007.00000.000000    1.0007.00002.000003 - C:\\Program\\orvane.exe\r\n",
+              ModuleLine(module));
+    EXPECT_EQ(0x7FFE0000ULL, ReportedAddress(0xFFFFFFFF7FFE0000ULL)) << "a sign-extended address";
+
+    ThreadRecord thread;
+    thread.id = 1480;
+    thread.stackBase = 0x100230000ULL;
+    thread.stackEnd = 0x21F000;
+    thread.startAddress = 0x401000;
+    EXPECT_EQ("1480       0x00230000 0x0021F000 0x00401000 orvane@0x1000 \r\n", ThreadLine(thread, "orvane@0x1000", true))
+        << "a thread without a name ends in a blank";
+    strcpy(thread.name, "worker");
+    EXPECT_EQ("0x000005C8 0x00230000 0x0021F000 0x00401000  worker\r\n", ThreadLine(thread, "", false));
+}
+
+TEST(CrashReport, FileNamesAndSearchPath)
+{
+    CrashFileNames names;
+    MakeCrashFileNames(L"C:\\users\\a.b\\Temp\\", L"C:\\Program\\orvane.exe", names);
+    EXPECT_STREQ(L"C:\\Program\\orvane", names.primaryBase.Text());
+    EXPECT_STREQ(L"C:\\users\\a.b\\Temp\\orvane", names.fallbackBase.Text()) << "the folder's dot stays";
+    MakeCrashFileNames(L"C:\\Temp\\", L"C:\\my.tools\\orvane", names);
+    EXPECT_STREQ(L"C:\\my.tools\\orvane", names.primaryBase.Text()) << "no extension: nothing is cut";
+    MakeCrashFileNames(L"C:\\Temp\\", L"", names);
+    EXPECT_STREQ(L"MiniDump", names.primaryBase.Text());
+    EXPECT_STREQ(L"C:\\Temp\\MiniDump", names.fallbackBase.Text());
+
+    WideString path;
+    MakeSymbolSearchPath(L"C:\\Program\\", nullptr, L"", L"C:\\windows", path);
+    EXPECT_STREQ(L"C:\\Program\\;C:\\windows", path.Text()) << "no trailing ';'";
+    MakeSymbolSearchPath(L"C:\\Program\\", L"srv*x", L"alt", L"C:\\windows", path);
+    EXPECT_STREQ(L"C:\\Program\\;srv*x;alt;C:\\windows", path.Text());
+}
+
+TEST(CrashReport, SectionsOfAWholeReport)
+{
+    std::wstring file = harness::ScratchDir(L"crash-report") + L"report.txt";
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = 0xC0000005;
+    record.ExceptionAddress = (void*)(ULONG_PTR)0x1234;
+    CONTEXT context = {};
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    ModuleList modules;
+    ThreadList threads;
+    ModuleRecord* module = new ModuleRecord;
+    lstrcpyW(module->path, L"C:\\x.dll");
+    modules.Append(module);
+    threads.Append(new ThreadRecord);
+    CrashReportInput input;
+    input.pointers = &pointers;
+    input.threadId = 99;
+    input.modules = &modules;
+    input.threads = &threads;
+    input.logText = L"";
+    CrashTextReport(handle, input);
+    CloseHandle(handle);
+    std::string text = harness::ReadFileBytes(file);
+    EXPECT_EQ(0u, text.find("Access Violation [0xC0000005] at 0x00001234 in Thread 99.\r\n\r\n"));
+    size_t system = text.find("] Build "), modulesAt = text.find("\r\nModuleList:\r\n"),
+           threadsAt = text.find("\r\nThreadList:\r\n");
+    EXPECT_NE(std::string::npos, system);
+    EXPECT_LT(system, modulesAt);
+    EXPECT_LT(modulesAt, threadsAt);
+    EXPECT_NE(std::string::npos, text.find(" - C:\\x.dll\r\n"));
+    EXPECT_EQ(std::string::npos, text.find("Stack:")) << "no debugging library: no stack";
+    EXPECT_EQ(std::string::npos, text.find("Log:")) << "an empty log: no section";
+    EXPECT_EQ(0, modules.Count()) << "each record is freed after its line";
+    EXPECT_EQ(0, threads.Count());
+}
