@@ -1,5 +1,7 @@
 #include "app/MainDialog.h"
 
+#include <string.h>
+
 #include <vector>
 
 #include <commctrl.h>
@@ -39,6 +41,8 @@ int MainDialog::OnInitDialog()
     m_tree.AttachTreeList(Item(IDC_SENSOR_TREE), m_instance,
                           TreeListFlags::KeepChildrenOnCollapse | TreeListFlags::KeepImages | TreeListFlags::StaticHeader);
     m_tree.SetExtendedStyle(0x54, 0x54);
+    m_tree.Hooks().keyDown = TreeKeyDown;
+    m_tree.Hooks().user = this;
     m_tree.AddIcon(IDI_TREE_ROOT);
     m_tree.AddIcon(IDI_TREE_SENSOR);
     m_tree.AddIcon(IDI_TREE_VALUE);
@@ -117,6 +121,25 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_NCHITTEST:
         if (m_grip.HitTest(wParam, lParam)) return 1;
+        break;
+    case WM_CONTEXTMENU:
+        if ((HWND)wParam == m_tree.Tree()) {
+            POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+            if (lParam == -1) {
+                // The menu key or Shift+F10: the menu opens at the selected row.
+                HTREEITEM item = (HTREEITEM)SendMessageW(m_tree.Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0);
+                RECT row = {0, 0, 0, 0};
+                memcpy(&row, &item, sizeof(item));  // the message takes the item in the rectangle
+                if (!item || !SendMessageW(m_tree.Tree(), TVM_GETITEMRECT, TRUE, (LPARAM)&row)) SetRectEmpty(&row);
+                point.x = row.left;
+                point.y = row.bottom;
+                ClientToScreen(m_tree.Tree(), &point);
+            } else {
+                SelectRowAt(point);  // a right click: on the row under the mouse
+            }
+            ShowCopyMenu(point);
+            return 1;
+        }
         break;
     case WM_TIMER:
     case RefreshMessage:
@@ -277,4 +300,120 @@ void MainDialog::RebuildTree()
     RestoreView(firstKey, firstParent, firstOrdinal);
 
     m_tree.SetRedraw(true);
+}
+
+namespace {
+
+const UINT CopyCommand = 1;
+const UINT CopyAllCommand = 2;
+
+}  // namespace
+
+void MainDialog::TreeKeyDown(WORD key, void* self)
+{
+    if (key == 'C' && (GetKeyState(VK_CONTROL) & 0x8000) && !(GetKeyState(VK_MENU) & 0x8000))
+        static_cast<MainDialog*>(self)->CopySelected();
+}
+
+void MainDialog::SelectRowAt(POINT screen)
+{
+    // As the system's own trees do: the row under the mouse is selected first.
+    HWND tree = m_tree.Tree();
+    TVHITTESTINFO hit;
+    ZeroMemory(&hit, sizeof(hit));
+    hit.pt = screen;
+    ScreenToClient(tree, &hit.pt);
+    // Anywhere on the row counts (the tree selects full rows): its indent, button, icon,
+    // text or the space right of it.
+    if (SendMessageW(tree, TVM_HITTEST, 0, (LPARAM)&hit) && hit.hItem &&
+        (hit.flags & (TVHT_ONITEM | TVHT_ONITEMINDENT | TVHT_ONITEMBUTTON | TVHT_ONITEMRIGHT)))
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hit.hItem);
+}
+
+void MainDialog::ShowCopyMenu(POINT screen)
+{
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    AppendMenuW(menu, MF_STRING, CopyCommand, L"Copy");
+    AppendMenuW(menu, MF_STRING, CopyAllCommand, L"Copy All");
+    UINT command = (UINT)TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, screen.x, screen.y, 0,
+                                        m_window, nullptr);
+    DestroyMenu(menu);
+    if (command == CopyCommand) CopySelected();
+    if (command == CopyAllCommand) CopyAll();
+}
+
+void MainDialog::ReadRows(std::vector<TreeRowText>& rows, int& selected)
+{
+    rows.clear();
+    selected = -1;
+    HWND tree = m_tree.Tree();
+    if (!tree) return;
+    HTREEITEM caret = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    std::vector<wchar_t> buffer(4096);
+    // Depth first, the order the tree shows (collapsed rows included).
+    HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    int level = 0;
+    while (item) {
+        TVITEMW read;
+        ZeroMemory(&read, sizeof(read));
+        read.mask = TVIF_TEXT | TVIF_HANDLE;
+        read.hItem = item;
+        read.pszText = buffer.data();
+        read.cchTextMax = (int)buffer.size();
+        buffer[0] = 0;
+        SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)&read);
+        if (item == caret) selected = (int)rows.size();
+        rows.push_back({level, buffer.data()});
+        HTREEITEM next = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item);
+        if (next) {
+            level++;
+        } else {
+            while (item && !(next = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item))) {
+                item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)item);
+                level--;
+            }
+        }
+        item = next;
+    }
+}
+
+void MainDialog::CopySelected()
+{
+    std::vector<TreeRowText> rows;
+    int selected = -1;
+    ReadRows(rows, selected);
+    std::wstring text = CopyRowText(rows, selected);
+    if (!text.empty()) PutOnClipboard(text);
+}
+
+void MainDialog::CopyAll()
+{
+    std::vector<TreeRowText> rows;
+    int selected = -1;
+    ReadRows(rows, selected);
+    PutOnClipboard(CopyAllText(rows));
+}
+
+int MainDialog::PutOnClipboard(const std::wstring& text)
+{
+    // Another program holding the clipboard: nothing is copied, nothing is said.
+    if (!OpenClipboard(m_window)) return 0;
+    int done = 0;
+    if (EmptyClipboard()) {
+        size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (void* target = memory ? GlobalLock(memory) : nullptr) {
+            memcpy(target, text.c_str(), bytes);
+            GlobalUnlock(memory);
+            if (SetClipboardData(CF_UNICODETEXT, memory))
+                done = 1;
+            else
+                GlobalFree(memory);
+        } else if (memory) {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
+    return done;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/CopyText.h"
 #include "app/SensorTree.h"
 #include "common/ModuleVersion.h"
 #include "sensors/SensorManager.h"
@@ -41,7 +42,15 @@ public:
 private:
     static int SensorCallback(int kind, SensorRecord* record, UINT_PTR userData);
 
+    static void TreeKeyDown(WORD key, void* self);
     void IdentifySelectedRow(RowIdentity& identity);
+    // Copying: the rows as the tree shows them now, the selected one's index.
+    void ReadRows(std::vector<TreeRowText>& rows, int& selected);
+    void CopySelected();
+    void CopyAll();
+    void ShowCopyMenu(POINT screen);
+    void SelectRowAt(POINT screen);
+    int PutOnClipboard(const std::wstring& text);
     void RememberView(WideString& firstVisibleKey, WideString& firstVisibleParent, int& firstVisibleOrdinal);
     void RestoreView(const WideString& firstVisibleKey, const WideString& firstVisibleParent, int firstVisibleOrdinal);
 

@@ -370,6 +370,13 @@ int TreeList::TreeHook(HWND window, UINT message, WPARAM wParam, LPARAM, LRESULT
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
+    if ((message == WM_SYSKEYDOWN || message == WM_SYSKEYUP) && wParam == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000)) {
+        // Shift+F10 asks for the context menu of the selected row, as the menu key does;
+        // not every system's default handling says so, so the tree says it once itself.
+        if (message == WM_SYSKEYDOWN) SendMessageW(window, WM_CONTEXTMENU, (WPARAM)window, (LPARAM)-1);
+        *result = 0;
+        return 1;
+    }
     if (message == WM_KEYDOWN && wParam == VK_SPACE) {
         HTREEITEM caret = (HTREEITEM)SendMessageW(window, TVM_GETNEXTITEM, TVGN_CARET, 0);
         UINT state = 0;

@@ -636,3 +636,208 @@ TEST(MainWindow, CloseBoxAndEscapeSaveThePlacement)
         EXPECT_EQ(std::wstring(expected), StoredPlacement()) << way.what;
     }
 }
+
+namespace {
+
+std::wstring ClipboardText()
+{
+    std::wstring text;
+    for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); attempt++) Sleep(50);
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* locked = (const wchar_t*)GlobalLock(data)) {
+            text = locked;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void SetClipboardText(const std::wstring& text)
+{
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    SetClipboardData(CF_UNICODETEXT, memory);
+    CloseClipboard();
+}
+
+std::wstring WaitForClipboardChange(const std::wstring& before)
+{
+    std::wstring text;
+    for (int i = 0; i < 100; i++) {
+        text = ClipboardText();
+        if (text != before) break;
+        Sleep(50);
+    }
+    return text;
+}
+
+void Keys(std::initializer_list<std::pair<WORD, bool>> keys)
+{
+    std::vector<INPUT> inputs;
+    for (const auto& key : keys) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key.first;
+        input.ki.dwFlags = key.second ? 0 : KEYEVENTF_KEYUP;
+        inputs.push_back(input);
+    }
+    SendInput((UINT)inputs.size(), inputs.data(), sizeof(INPUT));
+}
+
+// The middle of a row's text, asked of the tree through memory of its process.
+POINT RowPoint(HWND tree, size_t row)
+{
+    POINT point = {0, 0};
+    HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (size_t i = 0; i < row && item; i++)
+        item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, (LPARAM)item);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tree, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    void* remote = process ? VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE) : nullptr;
+    RECT rect = {0, 0, 0, 0};
+    memcpy(&rect, &item, sizeof(item));
+    if (remote && WriteProcessMemory(process, remote, &rect, sizeof(rect), nullptr) &&
+        SendMessageW(tree, TVM_GETITEMRECT, TRUE, (LPARAM)remote) &&
+        ReadProcessMemory(process, remote, &rect, sizeof(rect), nullptr)) {
+        point.x = (rect.left + rect.right) / 2;
+        point.y = (rect.top + rect.bottom) / 2;
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (process) CloseHandle(process);
+    return point;
+}
+
+void RightClickRow(HWND tree, size_t row)
+{
+    POINT point = RowPoint(tree, row);
+    ClientToScreen(tree, &point);
+    SetCursorPos(point.x, point.y);
+    Sleep(200);
+    // Each event carries the position itself: the pointer's own move may come later.
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = (LONG)(point.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1));
+        input.mi.dy = (LONG)(point.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1));
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_RIGHTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_RIGHTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+HWND WaitForMenu()
+{
+    for (int i = 0; i < 100; i++) {
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        if (menu && IsWindowVisible(menu)) return menu;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// The clipboard line of a value row, made from the rows as read from the tree.
+std::wstring ExpectedLine(const std::vector<TreeRowInfo>& rows, size_t index)
+{
+    size_t sensor = index;
+    while (sensor > 0 && rows[sensor].level != 1) sensor--;
+    std::wstring name = rows[sensor].text;
+    if (!name.empty() && name.back() == L'\v') name.pop_back();
+    std::wstring text = rows[index].text;
+    size_t tab = text.find(L'\t');
+    return name + L"\t" + text.substr(0, tab) + L"\t" + (tab == std::wstring::npos ? L"" : text.substr(tab + 1)) +
+           L"\r\n";
+}
+
+size_t SelectedRow(const std::vector<TreeRowInfo>& rows)
+{
+    for (size_t i = 0; i < rows.size(); i++)
+        if (rows[i].selected) return i;
+    return (size_t)-1;
+}
+
+}  // namespace
+
+TEST(MainWindow, CopiesTheRowsAsTheyShow)
+{
+    UseScenario("sensor {6C000021-1111-2222-3333-444444444444}\nname \"One\"\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 const 5\n"
+                "sensor {6C000022-1111-2222-3333-444444444444}\nname \"Two\"\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 const 7\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE2 lpwstr const \"seven\"\n");
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(6u, rows.size()) << "root, One with a value, Two with two";
+    SetForegroundWindow(app.window);
+
+    // Ctrl+C on a value row: that row.
+    SetClipboardText(L"before");
+    ASSERT_TRUE(SelectAt(app.tree, 5, rows.size()));
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    EXPECT_EQ(ExpectedLine(rows, 5), WaitForClipboardChange(L"before"));
+
+    // Ctrl+C on a sensor row: its name, then its value rows.
+    SetClipboardText(L"before");
+    ASSERT_TRUE(SelectAt(app.tree, 3, rows.size()));
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    EXPECT_EQ(L"Two\r\n" + ExpectedLine(rows, 4) + ExpectedLine(rows, 5), WaitForClipboardChange(L"before"));
+
+    // A right click selects the row under the mouse; "Copy All" copies every value row.
+    std::wstring all = L"Sensor\tItem\tValue\r\n" + ExpectedLine(rows, 2) + ExpectedLine(rows, 4) + ExpectedLine(rows, 5);
+    SetClipboardText(L"before");
+    RightClickRow(app.tree, 1);
+    ASSERT_TRUE(WaitForMenu()) << "the context menu";
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(all, WaitForClipboardChange(L"before"));
+    EXPECT_EQ(1u, SelectedRow(app.Rows())) << "the right-clicked row is selected";
+
+    // Its "Copy" copies the row under the mouse.
+    SetClipboardText(L"before");
+    RightClickRow(app.tree, 2);
+    ASSERT_TRUE(WaitForMenu());
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(ExpectedLine(rows, 2), WaitForClipboardChange(L"before"));
+    EXPECT_EQ(2u, SelectedRow(app.Rows()));
+
+    // The menu key opens the same menu at the selected row.
+    SetClipboardText(L"before");
+    Keys({{VK_APPS, true}, {VK_APPS, false}});
+    ASSERT_TRUE(WaitForMenu()) << "the menu key";
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(ExpectedLine(rows, 2), WaitForClipboardChange(L"before"));
+
+    // So does Shift+F10.
+    SetClipboardText(L"before");
+    Keys({{VK_SHIFT, true}, {VK_F10, true}, {VK_F10, false}, {VK_SHIFT, false}});
+    ASSERT_TRUE(WaitForMenu()) << "Shift+F10";
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(all, WaitForClipboardChange(L"before"));
+
+    // The root: the whole tree.
+    SetClipboardText(L"before");
+    ASSERT_TRUE(SelectAt(app.tree, 0, rows.size()));
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    EXPECT_EQ(all, WaitForClipboardChange(L"before"));
+
+    // Another program holds the clipboard: nothing is copied, nothing is shown, and the
+    // window keeps answering.
+    SetClipboardText(L"held");
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    Sleep(1500);
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(app.window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer));
+    CloseClipboard();
+    Sleep(500);
+    EXPECT_EQ(L"held", ClipboardText());
+    EXPECT_EQ(app.window, app.program.WaitForWindow(L"#32770", 100)) << "no message box";
+    EXPECT_EQ(rows.size(), app.Rows().size()) << "the tree is as it was";
+
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}
