@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "common/ModuleVersion.h"
+#include "crash/ProblemReport.h"
 
 namespace {
 
@@ -384,8 +385,7 @@ BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALL
     return TRUE;
 }
 
-int CrashReporter::RunReport(const wchar_t*, const wchar_t*)
+int CrashReporter::RunReport(const wchar_t* dumpPath, const wchar_t* textPath)
 {
-    // The problem report dialog comes here; without a report service there is nothing to offer.
-    return m_reportHost.IsEmpty() ? 1 : 0;
+    return SendProblemReport(*this, dumpPath, textPath);
 }

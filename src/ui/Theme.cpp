@@ -277,6 +277,26 @@ void DialogLanguages(LANGID language, LANGID order[8])
     order[7] = 1031;
 }
 
+int DialogFontFixTemplate(const BYTE* data, size_t size, int classic, std::vector<BYTE>& rewritten)
+{
+    rewritten.clear();
+    TemplateFont font;
+    if (!data || !FindTemplateFont(data, size, font) || !RewritableFace(font.face)) return 0;
+    NONCLIENTMETRICSW metrics;
+    ZeroMemory(&metrics, sizeof(metrics));
+    metrics.cbSize = 500;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0)) return 0;
+    HDC screen = GetDC(nullptr);
+    int pixelsPerInch = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    WideString face;
+    int pointSize = 0;
+    if (!ChooseDialogFont(metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfHeight, pixelsPerInch, classic,
+                          InstalledFont, face, pointSize))
+        return 0;
+    return RewriteDialogTemplate(data, size, face, pointSize, rewritten);
+}
+
 void* DialogFontFix(HINSTANCE instance, int templateId, LANGID language, int classic)
 {
     LANGID languages[8];
@@ -290,24 +310,8 @@ void* DialogFontFix(HINSTANCE instance, int templateId, LANGID language, int cla
     HGLOBAL loaded = LoadResource(instance, resource);
     DWORD size = SizeofResource(instance, resource);
     const BYTE* data = loaded && size ? (const BYTE*)LockResource(loaded) : nullptr;
-    if (!data) return nullptr;
-    TemplateFont font;
-    if (!FindTemplateFont(data, size, font) || !RewritableFace(font.face)) return nullptr;
-
-    NONCLIENTMETRICSW metrics;
-    ZeroMemory(&metrics, sizeof(metrics));
-    metrics.cbSize = 500;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0)) return nullptr;
-    HDC screen = GetDC(nullptr);
-    int pixelsPerInch = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    WideString face;
-    int pointSize = 0;
-    if (!ChooseDialogFont(metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfHeight, pixelsPerInch, classic,
-                          InstalledFont, face, pointSize))
-        return nullptr;
     std::vector<BYTE> rewritten;
-    if (!RewriteDialogTemplate(data, size, face, pointSize, rewritten)) return nullptr;
+    if (!DialogFontFixTemplate(data, size, classic, rewritten)) return nullptr;
     void* copy = malloc(rewritten.size());
     if (copy) memcpy(copy, rewritten.data(), rewritten.size());
     return copy;

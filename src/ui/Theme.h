@@ -66,6 +66,8 @@ int ChooseDialogFont(const wchar_t* messageFace, LONG messageHeight, int pixelsP
 int RewriteDialogTemplate(const BYTE* data, size_t size, const wchar_t* face, int pointSize,
                           std::vector<BYTE>& result);
 
+// The same rewrite of a template in memory; 0 when the template keeps its font.
+int DialogFontFixTemplate(const BYTE* data, size_t size, int classic, std::vector<BYTE>& rewritten);
 // A newly allocated template (free with free()) carrying the system's message font, or
 // null when the dialog keeps its own font.
 void* DialogFontFix(HINSTANCE instance, int templateId, LANGID language, int classic);

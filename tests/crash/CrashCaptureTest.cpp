@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "common/WideString.h"
 #include "harness/Harness.h"
+#include "net/HttpClient.h"
+#include "net/NetTest.h"
+#include "sysinfo/MachineIdentity.h"
 
 namespace {
 
@@ -97,7 +101,18 @@ struct Minidump {
     }
 };
 
+// What the test does with the problem report dialog.
+struct Answer {
+    enum Kind { DontSend, Send, Escape, CloseBox, Nothing } kind = DontSend;
+    std::wstring description;
+    std::wstring email;
+    std::wstring screenshot;  // taken before answering, when named
+};
+
 struct Crash {
+    bool dialogShown = false;
+    std::wstring dialogTitle;
+    std::wstring titleText;
     std::wstring folder;
     long exitCode = -1;
     DWORD faultingThread = 0;
@@ -107,7 +122,60 @@ struct Crash {
 
 // Starts a copy of the program and makes it fault: "remote" starts a thread of it at an
 // invalid address, any other kind is caused on its main thread by the helper library.
-Crash Cause(const char* kind, const wchar_t* scratch, bool guardedFolder = false)
+BOOL CALLBACK FindReportDialog(HWND window, LPARAM parameter)
+{
+    std::pair<DWORD, HWND>* search = (std::pair<DWORD, HWND>*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t text[64] = {0};
+    GetDlgItemTextW(window, 1000, text, 64);
+    if (process != search->first || !IsWindowVisible(window) || wcscmp(text, L"Send Problem Report") != 0) return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+// Waits for the program's end, answering its problem report dialog on the way.
+long WaitAnswering(harness::GuiProgram& program, const Answer& answer, Crash& crash)
+{
+    for (int i = 0; i < 1200; i++) {
+        long code = program.WaitForExit(50);
+        if (code != -1) return code;
+        if (crash.dialogShown || answer.kind == Answer::Nothing) continue;
+        std::pair<DWORD, HWND> search(program.ProcessId(), nullptr);
+        EnumWindows(FindReportDialog, (LPARAM)&search);
+        HWND dialog = search.second;
+        if (!dialog) continue;
+        crash.dialogShown = true;
+        Sleep(500);  // let it paint
+        wchar_t text[256] = {0};
+        GetWindowTextW(dialog, text, 256);
+        crash.dialogTitle = text;
+        GetDlgItemTextW(dialog, 1006, text, 256);
+        crash.titleText = text;
+        if (!answer.screenshot.empty()) harness::TakeScreenshot(answer.screenshot);
+        switch (answer.kind) {
+        case Answer::Send:
+            SendDlgItemMessageW(dialog, 1004, WM_SETTEXT, 0, (LPARAM)answer.description.c_str());
+            SendDlgItemMessageW(dialog, 1005, WM_SETTEXT, 0, (LPARAM)answer.email.c_str());
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(1000, BN_CLICKED), (LPARAM)GetDlgItem(dialog, 1000));
+            break;
+        case Answer::DontSend:
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(1001, BN_CLICKED), (LPARAM)GetDlgItem(dialog, 1001));
+            break;
+        case Answer::Escape:
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            break;
+        case Answer::CloseBox:
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        case Answer::Nothing:
+            break;
+        }
+    }
+    return -1;
+}
+
+Crash Cause(const char* kind, const wchar_t* scratch, bool guardedFolder = false, const Answer& answer = Answer())
 {
     Crash crash;
     crash.folder = harness::ScratchDir(scratch);
@@ -136,7 +204,7 @@ Crash Cause(const char* kind, const wchar_t* scratch, bool guardedFolder = false
         EXPECT_TRUE(LoadInto(process, Bin() + L"fault_injector.dll"));
     }
     CloseHandle(process);
-    crash.exitCode = program.WaitForExit(60000);
+    crash.exitCode = WaitAnswering(program, answer, crash);
     std::wstring base = crash.folder + L"orvane";
     if (guardedFolder) {
         wchar_t temporary[MAX_PATH];
@@ -221,6 +289,9 @@ TEST(CrashCapture, EveryKindOfFaultLeavesBothFilesAndEndsTheProcess)
         // The report service is configured, so the filter ends the process: its exit code
         // is the exception's.
         EXPECT_EQ((long)kind.code, crash.exitCode) << kind.kind;
+        EXPECT_TRUE(crash.dialogShown) << kind.kind;
+        EXPECT_EQ(L"Orvane", crash.dialogTitle);
+        EXPECT_EQ(L"Orvane has stopped working.", crash.titleText);
         ExpectReport(crash, kind.kind, kind.name, kind.code, kind.access, kind.function);
     }
 }
@@ -237,4 +308,116 @@ TEST(CrashCapture, ASecondFaultDuringTheFirstGoesToTheSystem)
     Crash crash = Cause("second-fault", L"crash-second");
     EXPECT_NE(-1, crash.exitCode) << "the process ended";
     EXPECT_NE(0, crash.exitCode);
+}
+
+namespace {
+
+std::string AnsiText(const std::wstring& text)
+{
+    char bytes[1024];
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof(bytes), nullptr, nullptr);
+    return std::string(bytes, n > 0 ? (size_t)n - 1 : 0);
+}
+
+const char* const Boundary = FormBoundaryLine;
+
+std::string FieldPart(const std::string& name, const std::string& value)
+{
+    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content)
+{
+    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+}
+
+}  // namespace
+
+TEST(ProblemReport, SendDeliversTheFormToTheReportService)
+{
+    nettest::Server server(L"report-service");
+    ASSERT_TRUE(server.Start(R"({"POST /services/tessel/report.php": {"body": "thanks"}})"));
+    harness::SystemProxy proxy(server.Port());
+    Answer answer;
+    answer.kind = Answer::Send;
+    answer.description = L"Opened the tree, caf\u00e9 cr\u00e8me, Gr\u00fc\u00dfe";
+    answer.email = L"tester@halvik.example";
+    answer.screenshot = harness::BuildDir() + L"problem-report.png";
+    Crash crash = Cause("null-write", L"report-send", false, answer);
+    EXPECT_TRUE(crash.dialogShown);
+    EXPECT_EQ((long)0xC0000005, crash.exitCode) << "the process ends quietly, with the fault's code";
+
+    std::vector<harness::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    const harness::LoggedRequest& request = requests[0];
+    EXPECT_EQ("POST", request.method);
+    EXPECT_EQ("http://halvik.example:80/services/tessel/report.php", request.path);
+    EXPECT_EQ("", request.Header("Authorization"));
+    WideString identity;
+    ASSERT_TRUE(MachineIdentity(identity, IdentityPurpose::ProblemReport));
+    std::string expected = FieldPart("a", "r") + FieldPart("p", "Orvane") + FieldPart("s", "") +
+                           FieldPart("v", "1.07") + FieldPart("g", AnsiText(identity.Text())) +
+                           FieldPart("e", AnsiText(answer.email)) + FieldPart("x", AnsiText(answer.description)) +
+                           FilePart("d", "orvane_Debug.dmp", crash.dump) +
+                           FilePart("t", "orvane_Debug.txt", crash.text) + std::string(Boundary) + "--\r\n";
+    EXPECT_FALSE(crash.dump.empty());
+    EXPECT_TRUE(request.body == expected) << "the form differs: " << request.body.size() << " bytes against "
+                                          << expected.size();
+
+    // And a standard multipart parser reads the same parts from it.
+    std::wstring folder = server.Folder();
+    harness::WriteFileBytes(folder + L"body.bin", request.body);
+    harness::WriteFileBytes(folder + L"dump.bin", crash.dump);
+    harness::WriteFileBytes(folder + L"text.bin", crash.text);
+    auto hex = [](const std::string& bytes) {
+        std::string out;
+        for (char c : bytes) {
+            out += "0123456789abcdef"[(BYTE)c >> 4];
+            out += "0123456789abcdef"[(BYTE)c & 15];
+        }
+        return out;
+    };
+    std::string command = "/usr/bin/python3 '" + harness::UnixPath(harness::SourceDir() + L"tests\\net\\check_multipart.py") +
+                          "' '" + request.Header("Content-Type") + "' '" + harness::UnixPath(folder + L"body.bin") + "'";
+    const char* names[] = {"a", "p", "s", "v", "g", "e", "x"};
+    std::string values[] = {"r", "Orvane", "", "1.07", AnsiText(identity.Text()), AnsiText(answer.email),
+                            AnsiText(answer.description)};
+    for (int i = 0; i < 7; i++) command += std::string(" 'field:") + names[i] + "=" + hex(values[i]) + "'";
+    command += " 'file:d=orvane_Debug.dmp=" + harness::UnixPath(folder + L"dump.bin") + "'";
+    command += " 'file:t=orvane_Debug.txt=" + harness::UnixPath(folder + L"text.bin") + "'";
+    EXPECT_EQ(0, harness::RunUnix(std::wstring(command.begin(), command.end())));
+}
+
+TEST(ProblemReport, EveryOtherChoiceSendsNothing)
+{
+    nettest::Server server(L"report-refused");
+    ASSERT_TRUE(server.Start(R"({"POST /services/tessel/report.php": {"status": 500, "body": "no"}})"));
+    harness::SystemProxy proxy(server.Port());
+    const Answer::Kind kinds[] = {Answer::DontSend, Answer::Escape, Answer::CloseBox};
+    for (Answer::Kind kind : kinds) {
+        Answer answer;
+        answer.kind = kind;
+        Crash crash = Cause("null-write", L"report-declined", false, answer);
+        EXPECT_TRUE(crash.dialogShown) << kind;
+        EXPECT_EQ((long)0xC0000005, crash.exitCode) << kind;
+    }
+    EXPECT_EQ(0u, server.Requests().size()) << "no choice but Send reaches the service";
+
+    // A service that answers 500 still lets the process end.
+    Answer send;
+    send.kind = Answer::Send;
+    Crash answered = Cause("null-write", L"report-500", false, send);
+    EXPECT_EQ((long)0xC0000005, answered.exitCode);
+    EXPECT_EQ(1u, server.Requests().size());
+}
+
+TEST(ProblemReport, AServiceThatCannotBeReachedStillEndsTheProcess)
+{
+    // Without a proxy scope the prefix sends the post to a loopback port nobody listens on.
+    Answer send;
+    send.kind = Answer::Send;
+    Crash crash = Cause("null-write", L"report-unreachable", false, send);
+    EXPECT_TRUE(crash.dialogShown);
+    EXPECT_EQ((long)0xC0000005, crash.exitCode);
 }
