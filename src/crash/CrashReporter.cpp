@@ -48,6 +48,19 @@ void ReadThreadName(ULONG_PTR address, char* name)
     memcpy(name, buffer, 100);
 }
 
+BOOL CALLBACK CountWindow(HWND, LPARAM count)
+{
+    (*(int*)count)++;
+    return FALSE;
+}
+
+bool ThreadHasWindows(DWORD thread)
+{
+    int count = 0;
+    EnumThreadWindows(thread, CountWindow, (LPARAM)&count);
+    return count > 0;
+}
+
 }  // namespace
 
 void MakeCrashFileNames(const wchar_t* temporaryFolder, const wchar_t* programPath, CrashFileNames& names)
@@ -93,7 +106,7 @@ int ErrorReportingFiles::Register(const wchar_t* path)
 
 CrashReporter::CrashReporter()
     : m_mode(0), m_valueA(0), m_valueB(0), m_iconId(0), m_ntQueryInformationThread(nullptr), m_pointers(nullptr),
-      m_faultingThread(0), m_result(1)
+      m_faultingThread(0), m_result(1), m_noDialog(false)
 {
     m_errorText[0] = 0;
     g_instance = this;
@@ -158,9 +171,13 @@ int CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
     m_result = 1;
     bool overflow = pointers && pointers->ExceptionRecord &&
                     pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+    // Window code would need the stack that is gone: an overflowed thread waits without
+    // serving its windows, so no dialog may be shown that needs them (showing one
+    // activates it, which waits for the windows of the thread that was active).
+    m_noDialog = overflow && ThreadHasWindows(m_faultingThread);
     if (!m_handler.Start(HandlerRoutine, this, 0)) return HandleCrashWork();
     if (overflow)
-        m_handler.WaitWithoutMessages(0);  // window code would need the stack that is gone
+        m_handler.WaitWithoutMessages(0);
     else
         m_handler.Wait(0);
     return m_result;
@@ -387,5 +404,6 @@ BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALL
 
 int CrashReporter::RunReport(const wchar_t* dumpPath, const wchar_t* textPath)
 {
+    if (m_noDialog) return m_reportHost.IsEmpty() ? 1 : 0;  // the process ends quietly
     return SendProblemReport(*this, dumpPath, textPath);
 }

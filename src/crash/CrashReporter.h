@@ -95,5 +95,6 @@ private:
     EXCEPTION_POINTERS* m_pointers;
     DWORD m_faultingThread;
     int m_result;
+    bool m_noDialog;
     WorkerThread m_handler;
 };

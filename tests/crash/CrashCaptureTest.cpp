@@ -289,9 +289,13 @@ TEST(CrashCapture, EveryKindOfFaultLeavesBothFilesAndEndsTheProcess)
         // The report service is configured, so the filter ends the process: its exit code
         // is the exception's.
         EXPECT_EQ((long)kind.code, crash.exitCode) << kind.kind;
-        EXPECT_TRUE(crash.dialogShown) << kind.kind;
-        EXPECT_EQ(L"Orvane", crash.dialogTitle);
-        EXPECT_EQ(L"Orvane has stopped working.", crash.titleText);
+        // A thread without stack cannot serve the windows a dialog needs: the files are
+        // written and the process ends quietly.
+        EXPECT_EQ(strcmp(kind.kind, "overflow") != 0, crash.dialogShown) << kind.kind;
+        if (crash.dialogShown) {
+            EXPECT_EQ(L"Orvane", crash.dialogTitle);
+            EXPECT_EQ(L"Orvane has stopped working.", crash.titleText);
+        }
         ExpectReport(crash, kind.kind, kind.name, kind.code, kind.access, kind.function);
     }
 }
