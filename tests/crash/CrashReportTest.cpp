@@ -170,3 +170,50 @@ TEST(CrashReport, SectionsOfAWholeReport)
     EXPECT_EQ(0, modules.Count()) << "each record is freed after its line";
     EXPECT_EQ(0, threads.Count());
 }
+
+#include "crash/ProblemReport.h"
+
+TEST(ProblemReport, TemplateAndTexts)
+{
+    std::vector<BYTE> bytes;
+    ProblemReportTemplate(bytes);
+    EXPECT_EQ(518u, bytes.size());
+    DWORD style = 0;
+    memcpy(&style, bytes.data(), 4);
+    EXPECT_EQ(0x80C808C0u, style);
+    WORD controls = 0, cx = 0, cy = 0;
+    memcpy(&controls, bytes.data() + 8, 2);
+    memcpy(&cx, bytes.data() + 14, 2);
+    memcpy(&cy, bytes.data() + 16, 2);
+    EXPECT_EQ(12, controls);
+    EXPECT_EQ(428, cx);
+    EXPECT_EQ(201, cy);
+
+    WideString address;
+    WebsiteAddress(L"no address here", L"see [HTTP://halvik.example/support/]", address);
+    EXPECT_STREQ(L"HTTP://halvik.example/support", address.Text()) << "from SpecialBuild, cut at ']' and one '/'";
+    WebsiteAddress(L"http://halvik.example/", L"http://other.example", address);
+    EXPECT_STREQ(L"http://halvik.example", address.Text());
+    WebsiteAddress(nullptr, L"", address);
+    EXPECT_STREQ(L"", address.Text());
+
+    WideString text;
+    PleaseTellText(L"us", L"", true, text);
+    EXPECT_STREQ(L"Please tell us about this problem.", text.Text());
+    PleaseTellText(L"Halvik Labs", L"http://halvik.example", true, text);
+    EXPECT_STREQ(L"Please tell Halvik Labs about this problem.\n\nYou can check the website "
+                 L"<a href=\"http://halvik.example\">halvik.example</a> for a newer version.",
+                 text.Text());
+    PleaseTellText(L"Halvik Labs", L"http://halvik.example", false, text);
+    EXPECT_STREQ(L"Please tell Halvik Labs about this problem.\n\nYou can check the website 'halvik.example' for a "
+                 L"newer version.",
+                 text.Text());
+    FilesText(L"C:\\p\\orvane_Debug.txt", L"C:\\p\\orvane_Debug.dmp", true, text);
+    EXPECT_STREQ(L"The files <a href=\"C:\\p\\orvane_Debug.txt\">orvane_Debug.txt</a> and "
+                 L"<a href=\"C:\\p\\orvane_Debug.dmp\">orvane_Debug.dmp</a> will be send. They do not contain any "
+                 L"personal information.",
+                 text.Text());
+    FilesText(L"C:/p/orvane_Debug.txt", L"", false, text);
+    EXPECT_STREQ(L"The file orvane_Debug.txt will be send. It does not contain any personal information.", text.Text())
+        << "no dump: the one-file sentence";
+}
