@@ -405,5 +405,11 @@ BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALL
 int CrashReporter::RunReport(const wchar_t* dumpPath, const wchar_t* textPath)
 {
     if (m_noDialog) return m_reportHost.IsEmpty() ? 1 : 0;  // the process ends quietly
-    return SendProblemReport(*this, dumpPath, textPath);
+    ReportSettings settings;
+    settings.host = m_reportHost;
+    settings.path = m_reportPath;
+    settings.productId = m_productId;
+    settings.extraValue = m_extraValue;
+    settings.iconId = m_iconId;
+    return SendProblemReport(settings, dumpPath, textPath);
 }

@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "common/ModuleVersion.h"
-#include "crash/CrashReporter.h"
 #include "net/HttpClient.h"
 #include "platform/SystemApi.h"
 #include "sysinfo/MachineIdentity.h"
@@ -309,11 +308,11 @@ int ProblemReportDialog(int iconId, const wchar_t* dumpPath, const wchar_t* text
     return 1;
 }
 
-int SendProblemReport(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath)
+int SendProblemReport(const ReportSettings& settings, const wchar_t* dumpPath, const wchar_t* textPath)
 {
-    if (!reporter.ReportHost() || !reporter.ReportHost()[0]) return 1;
+    if (!settings.host || !settings.host[0]) return 1;
     WideString email, description;
-    if (!ProblemReportDialog(reporter.IconId(), dumpPath, textPath, email, description)) return 0;
+    if (!ProblemReportDialog(settings.iconId, dumpPath, textPath, email, description)) return 0;
 
     ModuleVersion module;
     module.Load();
@@ -324,8 +323,8 @@ int SendProblemReport(const CrashReporter& reporter, const wchar_t* dumpPath, co
 
     HttpClient http;
     const wchar_t* fields[][2] = {{L"a", L"r"},
-                                  {L"p", reporter.ProductId()},
-                                  {L"s", reporter.ExtraValue()},
+                                  {L"p", settings.productId},
+                                  {L"s", settings.extraValue},
                                   {L"v", version},
                                   {L"g", identity},
                                   {L"e", email},
@@ -335,7 +334,7 @@ int SendProblemReport(const CrashReporter& reporter, const wchar_t* dumpPath, co
     http.AddFormFile(L"d", dumpPath ? dumpPath : L"");
     http.AddFormFile(L"t", textPath ? textPath : L"");
     WideString answer;
-    http.PostForm(reporter.ReportHost(), reporter.ReportPath(), L"", &answer, nullptr, 0, nullptr, nullptr, nullptr,
+    http.PostForm(settings.host, settings.path ? settings.path : L"", L"", &answer, nullptr, 0, nullptr, nullptr, nullptr,
                   nullptr, INTERNET_DEFAULT_HTTP_PORT, INTERNET_SERVICE_HTTP);
     return 0;
 }

@@ -8,8 +8,6 @@
 #include "common/WideString.h"
 #include "ui/StyledControls.h"
 
-class CrashReporter;
-
 struct ProblemReportInfo {
     SysLinkControl pleaseTell;
     SysLinkControl files;
@@ -39,5 +37,14 @@ void FilesText(const wchar_t* textPath, const wchar_t* dumpPath, bool links, Wid
 // 1 when the user chose to send; the description and e-mail are then filled in.
 int ProblemReportDialog(int iconId, const wchar_t* dumpPath, const wchar_t* textPath, WideString& email,
                         WideString& description);
+// Where and what a report is sent, as the crash reporter was configured.
+struct ReportSettings {
+    const wchar_t* host = nullptr;  // empty: no report service
+    const wchar_t* path = nullptr;
+    const wchar_t* productId = nullptr;
+    const wchar_t* extraValue = nullptr;
+    int iconId = 0;
+};
+
 // The report step of a crash: 1 without a report service (nothing shown), else 0.
-int SendProblemReport(const CrashReporter& reporter, const wchar_t* dumpPath, const wchar_t* textPath);
+int SendProblemReport(const ReportSettings& settings, const wchar_t* dumpPath, const wchar_t* textPath);
