@@ -9,16 +9,6 @@ const wchar_t* const DefaultFaces = L"Segoe UI;Verdana;MS Sans Serif";
 const int FrameInset = 3;
 const int SmallestFont = 4;
 
-bool OverTextExtent(int x, int clientRight, int textWidth, UINT format)
-{
-    if (format & DT_RIGHT) return x > clientRight - textWidth;
-    if (format & DT_CENTER) {
-        int margin = (clientRight - textWidth) / 2;
-        return margin < x && x < clientRight - margin;
-    }
-    return x < textWidth;
-}
-
 }  // namespace
 
 void ChooseFace(const wchar_t* faceList, WideString& face)
@@ -211,7 +201,7 @@ bool StyledLabel::PointerOverText()
     GetClientRect(m_control, &client);
     if (!PtInRect(&client, cursor)) return false;
     if (m_flags & StyledFlags::WholeClient) return true;
-    return OverTextExtent(cursor.x, client.right, m_size.cx, m_format);
+    return OverText(cursor.x, client.right, m_size.cx, m_format);
 }
 
 void StyledLabel::Activate(int kind, bool command)

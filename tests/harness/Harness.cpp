@@ -511,3 +511,36 @@ SystemProxy::~SystemProxy()
 }
 
 }  // namespace harness
+
+namespace harness {
+
+namespace {
+
+void ReadFolderTree(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>& tree)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((root + relative + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[relative + name + L"\\"] = "";
+            ReadFolderTree(root, relative + name + L"\\", tree);
+        } else {
+            tree[relative + name] = ReadFileBytes(root + relative + name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::map<std::wstring, std::string> ReadFolderTree(const std::wstring& folder)
+{
+    std::map<std::wstring, std::string> tree;
+    ReadFolderTree(folder, L"", tree);
+    return tree;
+}
+
+}  // namespace harness

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ std::wstring ScratchDir(const wchar_t* name);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void RemoveTree(const std::wstring& path);
+// Every file below a folder (ending in a backslash) by relative path, with its bytes;
+// folders appear as "name\\" with no bytes.
+std::map<std::wstring, std::string> ReadFolderTree(const std::wstring& folder);
 
 // Runs a Unix shell command (no double quotes in it) and waits up to `timeout`
 // milliseconds. Answers its exit status, or -1 when it could not start or did not end in time.

@@ -15,29 +15,9 @@ namespace {
 
 typedef std::map<std::wstring, std::string> Tree;
 
-void ReadTree(const std::wstring& root, const std::wstring& relative, Tree& tree)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((root + relative + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[relative + name + L"\\"] = "";
-            ReadTree(root, relative + name + L"\\", tree);
-        } else {
-            tree[relative + name] = harness::ReadFileBytes(root + relative + name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 Tree ReadTree(const std::wstring& folder)
 {
-    Tree tree;
-    ReadTree(folder, L"", tree);
-    return tree;
+    return harness::ReadFolderTree(folder);
 }
 
 std::string Describe(const Tree& tree)

@@ -34,29 +34,9 @@ std::string ProgramBytes(const wchar_t* name)
 // The files of a folder tree by relative path, with their bytes.
 typedef std::map<std::wstring, std::string> Snapshot;
 
-void TakeSnapshot(const std::wstring& root, const std::wstring& relative, Snapshot& snapshot)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((root + relative + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            snapshot[relative + name + L"\\"] = "";
-            TakeSnapshot(root, relative + name + L"\\", snapshot);
-        } else {
-            snapshot[relative + name] = harness::ReadFileBytes(root + relative + name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 Snapshot TakeSnapshot(const std::wstring& folder)
 {
-    Snapshot snapshot;
-    TakeSnapshot(folder, L"", snapshot);
-    return snapshot;
+    return harness::ReadFolderTree(folder);
 }
 
 std::vector<std::wstring> Names(const Snapshot& snapshot)
