@@ -285,9 +285,13 @@ TEST(ZipEngine, OptionsAndAnswers)
     ExtractAnswers quiet;
     quiet.print = Collect;
     std::string target = Scratch("options-nopassword");
+    // A kept archive: with one made afresh, the empty password passes the check byte of
+    // its random header once in 256 runs.
+    std::string kept = Source() + "/tests/archive/data/plain-password.zip";
+    withPassword.archive = kept.c_str();
     withPassword.target = target.c_str();
     EXPECT_EQ(ZipResult::Warning, ExtractZip(*fs, withPassword, quiet));
-    EXPECT_NE(std::string::npos, g_messages.find("a/b/one.txt")) << "the message went to the print answer";
+    EXPECT_NE(std::string::npos, g_messages.find("locked.txt")) << "the message went to the print answer";
 }
 
 TEST(ZipEngine, ImplodedArchivesMadeHere)
