@@ -114,7 +114,10 @@ TEST(ZipEngine, ArchivesMadeByZip)
     ASSERT_EQ(0, system(("cd '" + work + "' && zip -q -P secret '" + secret + "' src/sub/numbers.txt && "
                          "zip -q '" + secret + "' src/sub/deeper/hi.txt").c_str()));
     target = Scratch("made-secret");
-    EXPECT_EQ(ZipResult::Warning, Extract(secret, target));
+    // Skipped without a password (a warning), or, once in 256 fresh archives whose random
+    // header lets the empty password pass, refused by its CRC (an error): never written.
+    int result = Extract(secret, target);
+    EXPECT_TRUE(result == ZipResult::Warning || result == ZipResult::Error) << result;
     EXPECT_FALSE(Exists(target + "/src/sub/numbers.txt"));
     EXPECT_EQ("hi\n", Read(target + "/src/sub/deeper/hi.txt"));
 
