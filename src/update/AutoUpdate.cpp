@@ -86,7 +86,7 @@ void AutoUpdate::Shutdown()
 {
     InterlockedExchange(&m_ending, 1);
     m_http.Cancel();
-    if (m_worker.Running() && !m_worker.Wait(ShutdownWait)) {
+    if (m_worker.Running() && !m_worker.Wait(ShutdownWait) && m_worker.Running()) {
         // The system's internet library did not let go of the call (closing its handles
         // ends a blocked call on Windows, not always elsewhere). The process is ending:
         // end the thread, and keep the library it was inside of loaded.
