@@ -50,7 +50,9 @@ public:
     HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport* report) override
     {
         if (m_record->Closed()) return S_OK;
-        m_record->owner->ReadFields(m_record, report);
+        // The values are read when the fields are (CurrentFields); a rebuild of the tree
+        // fetches the sensor's data afresh in any case.
+        m_record->KeepReport(report);
         m_record->owner->Notify(DataUpdated, m_record);
         return S_OK;
     }
@@ -121,13 +123,15 @@ SensorField::~SensorField()
 }
 
 SensorRecord::SensorRecord(SensorManager* owner)
-    : owner(owner), sensor(nullptr), category(GUID_NULL), id(GUID_NULL), sink(nullptr), m_references(1), m_closed(0)
+    : owner(owner), sensor(nullptr), category(GUID_NULL), id(GUID_NULL), sink(nullptr), m_references(1), m_closed(0),
+      m_latestReport(nullptr)
 {
     InterlockedIncrement(&g_liveRecords);
 }
 
 SensorRecord::~SensorRecord()
 {
+    if (ISensorDataReport* report = TakeReport()) report->Release();
     fields.Clear();
     InterlockedDecrement(&g_liveRecords);
 }
@@ -135,6 +139,19 @@ SensorRecord::~SensorRecord()
 LONG SensorRecord::LiveCount()
 {
     return g_liveRecords;
+}
+
+void SensorRecord::KeepReport(ISensorDataReport* report)
+{
+    if (report) report->AddRef();
+    ISensorDataReport* previous =
+        (ISensorDataReport*)InterlockedExchangePointer((void* volatile*)&m_latestReport, report);
+    if (previous) previous->Release();
+}
+
+ISensorDataReport* SensorRecord::TakeReport()
+{
+    return (ISensorDataReport*)InterlockedExchangePointer((void* volatile*)&m_latestReport, nullptr);
 }
 
 const WideString* SensorRecord::CachedName(const PROPERTYKEY& key) const
@@ -170,6 +187,7 @@ void SensorRecord::Discard()
         sensor->Release();
         sensor = nullptr;
     }
+    if (ISensorDataReport* report = TakeReport()) report->Release();
     fields.Clear();
     Release();
 }
@@ -250,12 +268,15 @@ SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* 
     ListLock lock(record->fields);
     if (report) {
         report->AddRef();
-    } else if (!record->sensor || FAILED(record->sensor->GetData(&report)) || !report) {
-        record->fields.Clear();
-        return nullptr;
+    } else {
+        if (ISensorDataReport* kept = record->TakeReport()) kept->Release();  // older than what is fetched now
+        if (!record->sensor || FAILED(record->sensor->GetData(&report)) || !report) {
+            record->fields.Clear();
+            return nullptr;
+        }
     }
     // The fields are rebuilt in place: a sensor reports the same values with every event,
-    // and reusing the field objects spares the allocator (and its lock) on event threads.
+    // and reusing the field objects spares the allocator.
     SensorField* reuse = record->fields.First();
     IPortableDeviceValues* values = nullptr;
     DWORD count = 0;
@@ -299,6 +320,17 @@ SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* 
     if (values) values->Release();
     report->Release();
     return record->fields.First();
+}
+
+SensorField* SensorManager::CurrentFields(SensorRecord* record)
+{
+    if (!record) return nullptr;
+    ListLock lock(record->fields);
+    ISensorDataReport* report = record->TakeReport();
+    if (!report) return record->fields.First();
+    SensorField* first = ReadFields(record, report);
+    report->Release();
+    return first;
 }
 
 void SensorManager::ReleaseSensors()

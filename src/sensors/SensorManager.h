@@ -65,6 +65,13 @@ public:
     // Records alive in the process (for leak checks).
     static LONG LiveCount();
 
+    // The latest report of a data event, kept until the fields are asked for: a sensor may
+    // report a thousand times a second, and its values are only turned into names and texts
+    // when someone reads them. Keeping one takes no lock; the previous report is released.
+    void KeepReport(ISensorDataReport* report);
+    // Answers the kept report (the caller releases it) and forgets it; null when none.
+    ISensorDataReport* TakeReport();
+
     // Display names already made for this sensor's keys; a sensor reports the same keys
     // with every event. Guarded by the record's lock.
     const WideString* CachedName(const PROPERTYKEY& key) const;
@@ -75,6 +82,7 @@ private:
 
     volatile LONG m_references;
     volatile LONG m_closed;
+    ISensorDataReport* volatile m_latestReport;
     std::vector<std::pair<PROPERTYKEY, WideString>> m_names;
 };
 
@@ -91,6 +99,9 @@ public:
     // Rebuilds a record's values from a report, or from the sensor's current data when
     // `report` is null; answers the first field or null.
     SensorField* ReadFields(SensorRecord* record, ISensorDataReport* report);
+    // The record's fields as its latest data event left them: a report kept since the last
+    // read is read first. Answers the first field or null.
+    SensorField* CurrentFields(SensorRecord* record);
     static SensorRecord* Next(SensorRecord* record) { return LockedList<SensorRecord>::Next(record); }
     void ReleaseSensors();
 

@@ -153,6 +153,58 @@ TEST(SensorManager, EventsReachTheCallback)
     EXPECT_LE(events.counts[DataUpdated], seen + 1) << "nothing after the release but a call already running";
 }
 
+LONG SimulatorObjects()
+{
+    typedef LONG(WINAPI * Function)();
+    HMODULE module = GetModuleHandleW(L"sensorsim.dll");
+    Function function = module ? (Function)(void*)GetProcAddress(module, "SensorSimulatorLiveObjects") : nullptr;
+    return function ? function() : -1;
+}
+
+std::wstring FirstText(SensorField* field)
+{
+    return field ? std::wstring(field->name.Text()) + L"=" + field->valueText.Text() : L"<none>";
+}
+
+TEST(SensorManager, DataEventsAreReadWhenTheFieldsAre)
+{
+    UseScenario(L"sensor " + Id(1) + L"\nname \"Counter\"\ninterval 10\nvalue SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 100 1\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE2 r8 const 2.5\n");
+    Events events;
+    {
+        SensorManager manager;
+        manager.SetCallback(CountingCallback, (UINT_PTR)&events);
+        SensorRecord* record = manager.EnumerateSensors();
+        ASSERT_NE(nullptr, record);
+        for (int i = 0; i < 200 && events.counts[DataUpdated] < 5; i++) Sleep(10);
+        ASSERT_GE(events.counts[DataUpdated], 5);
+
+        // The latest report is read on demand: both values, named and formatted as always.
+        record->Lock();
+        SensorField* field = manager.CurrentFields(record);
+        std::wstring counter = FirstText(field);
+        std::wstring constant = FirstText(field ? LockedList<SensorField>::Next(field) : nullptr);
+        record->Unlock();
+        ASSERT_EQ(0u, counter.find(L"CUSTOM VALUE1=")) << counter;
+        EXPECT_GT(_wtoi(counter.c_str() + 14), 100) << "a report of an event, not the first data: " << counter;
+        EXPECT_EQ(L"CUSTOM VALUE2=2.500000", constant);
+
+        // Newer events move it on; a fresh read of the sensor's data drops the kept report.
+        LONG seen = events.counts[DataUpdated];
+        for (int i = 0; i < 200 && events.counts[DataUpdated] < seen + 3; i++) Sleep(10);
+        record->Lock();
+        std::wstring later = FirstText(manager.CurrentFields(record));
+        EXPECT_GT(_wtoi(later.c_str() + 14), _wtoi(counter.c_str() + 14)) << later;
+        EXPECT_EQ(L"CUSTOM VALUE2=2.500000", FirstText(LockedList<SensorField>::Next(manager.ReadFields(record, nullptr))));
+        record->Unlock();
+        manager.ReleaseSensors();
+    }
+    // Every report kept for an event was given back.
+    for (int i = 0; i < 100 && (SensorRecord::LiveCount() > 0 || SimulatorObjects() > 0); i++) Sleep(20);
+    EXPECT_EQ(0, SensorRecord::LiveCount());
+    EXPECT_EQ(0, SimulatorObjects()) << "no report is held after the records are gone";
+}
+
 TEST(SensorManager, RecordsOutliveEventCallsThatAreStillRunning)
 {
     // Many fast sensors while the list is rebuilt over and over: every rebuild destroys the
