@@ -2,6 +2,7 @@
 
 #include <propvarutil.h>
 #include <new>
+#include <stdint.h>
 #include <sensors.h>
 
 #include "sensors/PropertyKeyNames.h"
@@ -154,20 +155,53 @@ ISensorDataReport* SensorRecord::TakeReport()
     return (ISensorDataReport*)InterlockedExchangePointer((void* volatile*)&m_latestReport, nullptr);
 }
 
-const WideString* SensorRecord::CachedName(const PROPERTYKEY& key) const
+size_t KeyNameCache::Hash(const PROPERTYKEY& key)
 {
-    for (const auto& entry : m_names)
-        if (SameKey(entry.first, key)) return &entry.second;
-    return nullptr;
+    const uint32_t* words = (const uint32_t*)&key.fmtid;
+    uint32_t hash = key.pid * 0x9E3779B1u;
+    for (int i = 0; i < 4; i++) hash = (hash ^ words[i]) * 0x85EBCA77u;
+    return hash ^ (hash >> 15);
 }
 
-void SensorRecord::CacheName(const PROPERTYKEY& key, const WideString& name)
+void KeyNameCache::Rehash(size_t slots)
 {
-    if (m_names.size() >= 256) return;
-    try {
-        m_names.emplace_back(key, name);
-    } catch (...) {
+    m_slots.assign(slots, -1);
+    for (size_t i = 0; i < m_entries.size(); i++) {
+        size_t at = Hash(m_entries[i].first) & (slots - 1);
+        while (m_slots[at] >= 0) at = (at + 1) & (slots - 1);
+        m_slots[at] = (int)i;
     }
+}
+
+void KeyNameCache::Name(const PROPERTYKEY& key, WideString& name)
+{
+    m_lock.Enter();
+    size_t at = 0;
+    if (!m_slots.empty()) {
+        for (at = Hash(key) & (m_slots.size() - 1); m_slots[at] >= 0; at = (at + 1) & (m_slots.size() - 1)) {
+            const auto& entry = m_entries[(size_t)m_slots[at]];
+            if (SameKey(entry.first, key)) {
+                name = entry.second;
+                m_lock.Leave();
+                return;
+            }
+        }
+    }
+    DisplayName(LookupKeyName(key), key, name);
+    if (m_entries.size() < MaxNames) {
+        try {
+            m_entries.emplace_back(key, name);
+            if (m_entries.size() * 2 > m_slots.size())
+                Rehash(m_slots.empty() ? 64 : m_slots.size() * 2);
+            else
+                m_slots[at] = (int)m_entries.size() - 1;
+        } catch (...) {
+            // Without memory the cache starts over; the name made here is still right.
+            m_entries.clear();
+            m_slots.clear();
+        }
+    }
+    m_lock.Leave();
 }
 
 void SensorRecord::Release()
@@ -296,12 +330,7 @@ SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* 
                 record->fields.Append(field);
             }
             field->key = key;
-            if (const WideString* cached = record->CachedName(key)) {
-                field->name = *cached;
-            } else {
-                DisplayName(LookupKeyName(key), key, field->name);
-                record->CacheName(key, field->name);
-            }
+            m_names.Name(key, field->name);
             try {
                 FormatValue(value, field->value, field->valueText);
             } catch (const ValueConversionError&) {

@@ -11,6 +11,7 @@
 #include "common/ComApartment.h"
 #include "common/LockedList.h"
 #include "common/WideString.h"
+#include "platform/KernelObjects.h"
 
 class SensorManager;
 class SensorEventSink;
@@ -72,10 +73,6 @@ public:
     // Answers the kept report (the caller releases it) and forgets it; null when none.
     ISensorDataReport* TakeReport();
 
-    // Display names already made for this sensor's keys; a sensor reports the same keys
-    // with every event. Guarded by the record's lock.
-    const WideString* CachedName(const PROPERTYKEY& key) const;
-    void CacheName(const PROPERTYKEY& key, const WideString& name);
 
 private:
     ~SensorRecord() override;
@@ -83,7 +80,30 @@ private:
     volatile LONG m_references;
     volatile LONG m_closed;
     ISensorDataReport* volatile m_latestReport;
-    std::vector<std::pair<PROPERTYKEY, WideString>> m_names;
+};
+
+// Display names of property keys, each made once: every rebuild makes new records, and the
+// same keys come back with each of them. Safe to use from several threads.
+class KeyNameCache {
+public:
+    KeyNameCache() { m_lock.Initialise(); }
+    KeyNameCache(const KeyNameCache&) = delete;
+    KeyNameCache& operator=(const KeyNameCache&) = delete;
+
+    // The display name of `key` into `name`.
+    void Name(const PROPERTYKEY& key, WideString& name);
+    size_t Size() const { return m_entries.size(); }
+
+private:
+    // Beyond this many distinct keys names are made afresh each time (a sensor that
+    // invents keys cannot grow the cache without end).
+    static const size_t MaxNames = 4096;
+    static size_t Hash(const PROPERTYKEY& key);
+    void Rehash(size_t slots);
+
+    CriticalSectionHolder m_lock;
+    std::vector<std::pair<PROPERTYKEY, WideString>> m_entries;
+    std::vector<int> m_slots;  // indexes into m_entries, -1 free; a power of two in size
 };
 
 class SensorManager {
@@ -112,6 +132,7 @@ public:
 
 private:
     LockedList<SensorRecord> m_sensors;
+    KeyNameCache m_names;
     ComApartment m_apartment;
     ISensorManager* m_platform;
     ManagerEventSink* m_managerSink;

@@ -2,8 +2,10 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "sensors/PropertyKeyNames.h"
+#include "sensors/SensorManager.h"
 
 namespace {
 
@@ -79,4 +81,23 @@ TEST(PropertyKeyNames, PrefixesGoEverywhereTheyOccur)
     EXPECT_STREQ(L"sensor data type lower", text.Text()) << "matching is case-sensitive";
     ASSERT_EQ(1, DisplayName(L"", key, text));
     EXPECT_STREQ(L"{8E4F0B31-9C1D-4E3A-A1B2-C3D4E5F60718}.1", text.Text()) << "an empty name takes the fallback";
+}
+
+TEST(PropertyKeyNames, CacheAnswersWhatTheRuleGivesForAnyNumberOfKeys)
+{
+    // Every table key, then many unknown keys that share a GUID and differ in their id
+    // (more than the cache keeps), each asked for twice in a mixed order.
+    std::vector<PROPERTYKEY> keys;
+    for (int i = 0; i < PropertyKeyNameCount; i++) keys.push_back(PropertyKeyNames[i].key);
+    for (DWORD pid = 0; pid < 5000; pid++) keys.push_back(Key(L"{8E4F0B31-9C1D-4E3A-A1B2-C3D4E5F60718}", pid * 7919u));
+    KeyNameCache cache;
+    WideString name;
+    for (int pass = 0; pass < 2; pass++) {
+        for (size_t n = 0; n < keys.size(); n++) {
+            const PROPERTYKEY& key = keys[pass == 0 ? n : keys.size() - 1 - n];
+            cache.Name(key, name);
+            ASSERT_EQ(Shown(key), std::wstring(name.Text())) << "key " << n << " pass " << pass;
+        }
+    }
+    EXPECT_EQ(4096u, cache.Size()) << "bounded";
 }
