@@ -7,71 +7,150 @@
 
 namespace {
 
-const int FastBits = 10;
 const size_t WindowSize = 32768;
 const size_t ChunkSize = 262144;
+// Match copies move whole 8-byte words and may write up to 15 bytes past a match's end.
+const size_t CopySlack = 16;
 
-struct Huffman {
-    uint16_t counts[16];
-    uint16_t symbols[320];
-    uint16_t fast[1 << FastBits];  // symbol << 4 | length; 0: not in the fast table
+// A decoding table: a main table indexed by the next `mainBits` bits of the stream, and
+// subtables for longer codes. Each entry carries what a symbol means, so that the hot loop
+// needs one lookup per symbol:
+//   bits 0-4    the bits to consume: the code's full length and the extra bits that
+//               follow it (lengths and distances); a subtable pointer: its index bits
+//   bits 5-9    the code's full length alone
+//   bit 10      a literal (or, in the code-length code, a plain symbol)
+//   bit 11      the end of the block
+//   bit 12      a pointer to a subtable
+//   bits 16-31  the literal, the base of a length or distance, or the subtable's offset
+// An entry of 0 is a code the table does not hold (or a symbol that deflate forbids).
+const uint32_t LengthMask = 31;
+const uint32_t LiteralFlag = 1u << 10;
+const uint32_t EndFlag = 1u << 11;
+const uint32_t SubtableFlag = 1u << 12;
+
+inline uint32_t EntryLength(uint32_t entry) { return entry & LengthMask; }
+inline uint32_t EntryCode(uint32_t entry) { return (entry >> 5) & 31; }
+inline uint32_t EntryExtra(uint32_t entry) { return EntryLength(entry) - EntryCode(entry); }
+inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+
+enum class Alphabet { LiteralLength, Distance, Plain };
+
+const int LiteralMainBits = 11;
+const int DistanceMainBits = 8;
+const int PlainMainBits = 7;
+
+// Room for the largest tables a valid set of lengths can make: the main table, and per
+// long code at most one subtable of at most 2^(15 - main bits) entries.
+const size_t TableEntries = (1u << LiteralMainBits) + 288 * (1u << (15 - LiteralMainBits));
+
+struct Table {
+    int mainBits;
+    uint32_t entries[TableEntries];
 };
 
-// Builds a canonical code; false when the lengths over-subscribe the code space.
-bool Build(Huffman& h, const uint8_t* lengths, int n)
+const uint16_t LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint16_t DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+                                   193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// What a symbol of the alphabet means, as an entry without its lengths but with its extra
+// bits in the place of the code length; 0 when deflate forbids the symbol.
+uint32_t Meaning(Alphabet alphabet, int symbol)
 {
-    memset(h.counts, 0, sizeof(h.counts));
-    memset(h.fast, 0, sizeof(h.fast));
-    for (int i = 0; i < n; i++) h.counts[lengths[i]]++;
-    h.counts[0] = 0;
+    switch (alphabet) {
+    case Alphabet::LiteralLength:
+        if (symbol < 256) return (uint32_t)symbol << 16 | LiteralFlag;
+        if (symbol == 256) return EndFlag;
+        if (symbol < 286) return (uint32_t)LengthBase[symbol - 257] << 16 | (uint32_t)LengthExtra[symbol - 257] << 5;
+        return 0;
+    case Alphabet::Distance:
+        if (symbol < 30) return (uint32_t)DistanceBase[symbol] << 16 | (uint32_t)DistanceExtra[symbol] << 5;
+        return 0;
+    case Alphabet::Plain:
+        return (uint32_t)symbol << 16 | LiteralFlag;
+    }
+    return 0;
+}
+
+// Builds the table of a canonical code; false when the lengths over-subscribe the code
+// space. Codes the lengths leave unused decode as 0.
+bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
+{
+    const int mainBits = alphabet == Alphabet::LiteralLength ? LiteralMainBits
+                         : alphabet == Alphabet::Distance    ? DistanceMainBits
+                                                             : PlainMainBits;
+    table.mainBits = mainBits;
+    uint16_t counts[16] = {0};
+    for (int i = 0; i < n; i++) counts[lengths[i]]++;
+    counts[0] = 0;
     int left = 1;
     for (int len = 1; len < 16; len++) {
         left <<= 1;
-        left -= h.counts[len];
+        left -= counts[len];
         if (left < 0) return false;
     }
-    uint16_t offsets[16];
-    offsets[1] = 0;
-    for (int len = 1; len < 15; len++) offsets[len + 1] = (uint16_t)(offsets[len] + h.counts[len]);
+    uint16_t next[16];
+    next[1] = 0;
+    for (int len = 1; len < 15; len++) next[len + 1] = (uint16_t)((next[len] + counts[len]) << 1);
+    // Each symbol's code, bit-reversed as the stream carries it.
+    uint16_t reversed[320];
+    for (int i = 0; i < n; i++) {
+        int len = lengths[i];
+        if (!len) continue;
+        int code = next[len]++;
+        int r = 0;
+        for (int b = 0; b < len; b++) r |= ((code >> b) & 1) << (len - 1 - b);
+        reversed[i] = (uint16_t)r;
+    }
+    const uint32_t mainSize = 1u << mainBits;
+    // A complete code fills every entry; only an incomplete one leaves holes to clear.
+    const bool complete = left == 0;
+    if (!complete) memset(table.entries, 0, mainSize * sizeof(uint32_t));
+    // Subtables: one per main index that begins longer codes, as deep as its longest code.
+    uint8_t depth[1 << LiteralMainBits];
+    memset(depth, 0, mainSize);
     for (int i = 0; i < n; i++)
-        if (lengths[i]) h.symbols[offsets[lengths[i]]++] = (uint16_t)i;
-    // Fast entries: the canonical code of each short symbol, bit-reversed for the stream.
-    int code = 0, index = 0;
-    for (int len = 1; len <= FastBits; len++) {
-        for (int k = 0; k < h.counts[len]; k++, code++, index++) {
-            int reversed = 0;
-            for (int b = 0; b < len; b++) reversed |= ((code >> b) & 1) << (len - 1 - b);
-            uint16_t entry = (uint16_t)(h.symbols[index] << 4 | len);
-            for (int fill = reversed; fill < (1 << FastBits); fill += 1 << len) h.fast[fill] = entry;
+        if (lengths[i] > mainBits) {
+            uint32_t prefix = reversed[i] & (mainSize - 1);
+            if (lengths[i] - mainBits > depth[prefix]) depth[prefix] = (uint8_t)(lengths[i] - mainBits);
         }
-        code <<= 1;
+    uint32_t used = mainSize;
+    for (uint32_t prefix = 0; prefix < mainSize; prefix++) {
+        if (!depth[prefix]) continue;
+        uint32_t size = 1u << depth[prefix];
+        if (used + size > TableEntries) return false;  // cannot happen with valid lengths
+        if (!complete) memset(table.entries + used, 0, size * sizeof(uint32_t));
+        table.entries[prefix] = used << 16 | SubtableFlag | depth[prefix];
+        used += size;
+    }
+    for (int i = 0; i < n; i++) {
+        int len = lengths[i];
+        if (!len) continue;
+        uint32_t meaning = Meaning(alphabet, i);
+        uint32_t entry =
+            meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << 5 : 0;
+        if (len <= mainBits) {
+            for (uint32_t fill = reversed[i]; fill < mainSize; fill += 1u << len) table.entries[fill] = entry;
+        } else {
+            uint32_t pointer = table.entries[reversed[i] & (mainSize - 1)];
+            uint32_t base = EntryValue(pointer), bits = EntryLength(pointer);
+            for (uint32_t fill = (uint32_t)reversed[i] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
+                table.entries[base + fill] = entry;
+        }
     }
     return true;
 }
 
-// Decodes the symbol at the start of `bits` (at least 15 valid bits) without consuming it;
-// -1 for a code the table does not hold.
-inline int Peek(const Huffman& h, uint64_t bits, int& length)
+// The entry for the code at the start of `bits` (at least 15 valid bits, or zeros past the
+// end of the input).
+inline uint32_t Lookup(const Table& table, uint64_t bits)
 {
-    uint16_t entry = h.fast[bits & ((1u << FastBits) - 1)];
-    if (entry) {
-        length = entry & 15;
-        return entry >> 4;
-    }
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len < 16; len++) {
-        code |= (int)((bits >> (len - 1)) & 1);
-        int n = h.counts[len];
-        if (code - first < n) {
-            length = len;
-            return h.symbols[index + code - first];
-        }
-        index += n;
-        first += n;
-        first <<= 1;
-        code <<= 1;
-    }
-    return -1;
+    uint32_t entry = table.entries[bits & ((1u << table.mainBits) - 1)];
+    if (entry & SubtableFlag)
+        entry = table.entries[EntryValue(entry) + ((uint32_t)(bits >> table.mainBits) & ((1u << EntryLength(entry)) - 1))];
+    return entry;
 }
 
 struct State {
@@ -108,19 +187,6 @@ struct State {
             count += 8;
         }
     }
-    // Tops the bit buffer up to at least 56 bits with one 8-byte load when the input allows.
-    void FastFill()
-    {
-        if (inLength - inPos >= 8) {
-            uint64_t word;
-            memcpy(&word, input + inPos, 8);
-            bits |= word << count;
-            inPos += (size_t)((63 - count) >> 3);
-            count |= 56;
-            return;
-        }
-        Fill();
-    }
     void Drop(int n)
     {
         if (n > count) {
@@ -140,24 +206,24 @@ struct State {
         Drop(n);
         return value;
     }
-    int Decode(const Huffman& h)
+    // The entry of the next code, consumed; 0 for a code no table holds (not consumed).
+    uint32_t Decode(const Table& table)
     {
         if (count < 15) Fill();
-        int length;
-        int symbol = Peek(h, bits, length);
-        if (symbol >= 0) Drop(length);
-        return symbol;
+        uint32_t entry = Lookup(table, bits);
+        if (entry) Drop((int)EntryCode(entry));
+        return entry;
     }
-    // Decode, recording why it failed (input ended, or a code no table holds) as -1.
-    int DecodeChecked(const Huffman& h)
+    // Decode, recording why it failed (input ended, or a code no table holds) as 0.
+    uint32_t DecodeChecked(const Table& table)
     {
-        int symbol = Decode(h);
+        uint32_t entry = Decode(table);
         if (overrun) {
             failure = InflateResult::Truncated;
-            return -1;
+            return 0;
         }
-        if (symbol < 0) failure = InflateResult::Corrupt;
-        return symbol;
+        if (!entry) failure = InflateResult::Corrupt;
+        return entry;
     }
     // Hands finished output to the sink and keeps the last 32 KB as the window.
     bool Flush()
@@ -180,119 +246,157 @@ struct State {
     }
 };
 
-const uint16_t LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                   193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
-// Copies a match of `length` bytes from `distance` bytes back; an overlapping match repeats
-// what it has just written, byte by byte.
+// Copies a match of `length` bytes from `distance` bytes back, in whole words where the
+// distance allows; up to 15 bytes past the end may be written (the output has room for
+// them). An overlapping match repeats what it has just written.
 inline void CopyMatch(unsigned char* to, size_t distance, size_t length)
 {
     const unsigned char* from = to - distance;
-    if (distance >= length) {
-        memcpy(to, from, length);
+    unsigned char* end = to + length;
+    if (distance >= 8) {
+        // Most matches are short: two words without a loop, then the rest.
+        uint64_t word;
+        memcpy(&word, from, 8);
+        memcpy(to, &word, 8);
+        memcpy(&word, from + 8, 8);
+        memcpy(to + 8, &word, 8);
+        from += 16;
+        to += 16;
+        while (to < end) {
+            memcpy(&word, from, 8);
+            memcpy(to, &word, 8);
+            from += 8;
+            to += 8;
+        }
     } else if (distance == 1) {
-        memset(to, *from, length);
+        uint64_t word = 0x0101010101010101ull * *from;
+        do {
+            memcpy(to, &word, 8);
+            to += 8;
+        } while (to < end);
     } else {
-        for (size_t i = 0; i < length; i++) to[i] = from[i];
+        // A short repeating pattern: its first 8 bytes one by one, then words taken as
+        // many whole periods back as make 8 bytes or more (all written by then).
+        size_t head = length < 8 ? length : 8;
+        for (size_t i = 0; i < head; i++) to[i] = from[i];
+        to += head;
+        size_t step = distance * ((8 + distance - 1) / distance);
+        while (to < end) {
+            uint64_t word;
+            memcpy(&word, to - step, 8);
+            memcpy(to, &word, 8);
+            to += 8;
+        }
     }
 }
 
 // The hot loop keeps the bit buffer and the output position in locals: writes through the
 // output pointer could otherwise alias the state and force reloads.
-bool Codes(State& s, const Huffman& literals, const Huffman& distances)
+bool Codes(State& s, const Table& literals, const Table& distances)
 {
     const size_t capacity = WindowSize + ChunkSize;
     unsigned char* out = s.out;
+    const uint32_t literalMask = (1u << LiteralMainBits) - 1;
+    const uint32_t distanceMask = (1u << DistanceMainBits) - 1;
     for (;;) {
-        // The fast path: enough input for an 8-byte refill and room for the longest match.
+        // The fast path: enough input for 8-byte refills, room for the longest match (and
+        // the copy's overrun) in the buffer and within the limit.
         if (s.inLength - s.inPos >= 8 && s.pos + 258 <= capacity && s.limit - s.produced >= 258) {
             uint64_t bits = s.bits;
             int count = s.count;
             size_t inPos = s.inPos;
             size_t pos = s.pos;
-            uint64_t produced = s.produced;
+            // Output before the buffer's first byte: what the window has lost, so that the
+            // bytes produced so far are pos + before.
+            const uint64_t before = s.produced - s.pos;
             const size_t inLimit = s.inLength - 8;
-            const size_t posLimit = capacity - 258;
-            const uint64_t producedLimit = s.limit - 258;
-            while (inPos <= inLimit && pos <= posLimit && produced <= producedLimit) {
-                if (count < 48) {
-                    uint64_t word;
-                    memcpy(&word, s.input + inPos, 8);
-                    bits |= word << count;
-                    inPos += (size_t)((63 - count) >> 3);
-                    count |= 56;
-                }
-                int codeLength;
-                int symbol = Peek(literals, bits, codeLength);
-                if (symbol < 0 || symbol == 256 || symbol >= 286) break;  // the careful path ends or rejects it
-                bits >>= codeLength;
-                count -= codeLength;
-                if (symbol < 256) {
-                    out[pos++] = (unsigned char)symbol;
-                    produced++;
+            uint64_t room = s.limit - s.produced - 258;
+            const size_t posLimit = capacity - 258 < s.pos + room ? capacity - 258 : (size_t)(s.pos + room);
+            const unsigned char* input = s.input;
+            while (inPos <= inLimit && pos <= posLimit) {
+                uint64_t word;
+                memcpy(&word, input + inPos, 8);
+                bits |= word << count;
+                inPos += (size_t)((63 - count) >> 3);
+                count |= 56;
+                // At least 56 bits: three literals (15 each), or a length with its extra bits
+                // (20) and a distance with its own (28). Each code is consumed as soon as it
+                // is looked up, so that the next lookup need not wait for what it means.
+                uint32_t entry = literals.entries[bits & literalMask];
+                if (entry & SubtableFlag) entry = Lookup(literals, bits);
+                // A code and its extra bits go in one shift; the extra bits are taken from
+                // the bits as they were, beside the next lookup.
+                const uint64_t saved = bits;
+                uint32_t consumed = EntryLength(entry);
+                bits >>= consumed;
+                count -= (int)consumed;
+                if (entry & LiteralFlag) {
+                    out[pos++] = (unsigned char)EntryValue(entry);
+                    for (int more = 0; more < 2; more++) {
+                        entry = literals.entries[bits & literalMask];
+                        if (!(entry & LiteralFlag)) break;  // decoded again after the refill
+                        bits >>= EntryLength(entry);
+                        count -= (int)EntryLength(entry);
+                        out[pos++] = (unsigned char)EntryValue(entry);
+                    }
                     continue;
                 }
-                symbol -= 257;
-                int extra = LengthExtra[symbol];
-                size_t length = LengthBase[symbol] + (size_t)(bits & ((1u << extra) - 1));
-                bits >>= extra;
-                count -= extra;
-                int distanceSymbol = Peek(distances, bits, codeLength);
-                if (distanceSymbol < 0 || distanceSymbol >= 30) {
+                if (!entry || (entry & EndFlag)) {
+                    // The careful path ends the block or rejects the code.
+                    bits = saved;
+                    count += (int)consumed;
+                    break;
+                }
+                size_t length =
+                    EntryValue(entry) + ((uint32_t)(saved >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
+                entry = distances.entries[bits & distanceMask];
+                if (entry & SubtableFlag) entry = Lookup(distances, bits);
+                if (!entry) {
+                    s.produced = pos + before;
                     s.failure = InflateResult::Corrupt;
                     return false;
                 }
-                bits >>= codeLength;
-                count -= codeLength;
-                int distanceBits = DistanceExtra[distanceSymbol];
-                size_t distance = DistanceBase[distanceSymbol] + (size_t)(bits & ((1u << distanceBits) - 1));
-                bits >>= distanceBits;
-                count -= distanceBits;
-                if (distance > produced) {
+                const uint64_t distanceBits = bits;
+                bits >>= EntryLength(entry);
+                count -= (int)EntryLength(entry);
+                size_t distance =
+                    EntryValue(entry) + ((uint32_t)(distanceBits >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
+                if (distance > pos + before) {
+                    s.produced = pos + before;
                     s.failure = InflateResult::Corrupt;
                     return false;
                 }
                 CopyMatch(out + pos, distance, length);
                 pos += length;
-                produced += length;
             }
             s.bits = bits;
             s.count = count;
             s.inPos = inPos;
             s.pos = pos;
-            s.produced = produced;
+            s.produced = pos + before;
         }
         // The careful path: one symbol with every check.
         if (s.count < 48) s.Fill();
-        int symbol = s.DecodeChecked(literals);
-        if (symbol < 0) return false;
-        if (symbol < 256) {
+        uint32_t entry = s.DecodeChecked(literals);
+        if (!entry) return false;
+        if (entry & LiteralFlag) {
             if (s.produced >= s.limit) {
                 s.failure = InflateResult::TooLarge;
                 return false;
             }
             if (s.pos >= capacity && !s.Flush()) return false;
-            s.out[s.pos++] = (unsigned char)symbol;
+            s.out[s.pos++] = (unsigned char)EntryValue(entry);
             s.produced++;
             continue;
         }
-        if (symbol == 256) return true;
-        symbol -= 257;
-        if (symbol >= 29) {
-            s.failure = InflateResult::Corrupt;
-            return false;
-        }
-        size_t length = LengthBase[symbol] + s.Get(LengthExtra[symbol]);
-        int distanceSymbol = s.Decode(distances);
-        if (distanceSymbol < 0 || distanceSymbol >= 30) {
+        if (entry & EndFlag) return true;
+        size_t length = EntryValue(entry) + s.Get((int)EntryExtra(entry));
+        entry = s.Decode(distances);
+        if (!entry) {
             s.failure = s.overrun ? InflateResult::Truncated : InflateResult::Corrupt;
             return false;
         }
-        size_t distance = DistanceBase[distanceSymbol] + s.Get(DistanceExtra[distanceSymbol]);
+        size_t distance = EntryValue(entry) + s.Get((int)EntryExtra(entry));
         if (s.overrun) {
             s.failure = InflateResult::Truncated;
             return false;
@@ -357,6 +461,21 @@ bool Stored(State& s)
         }
         size_t take = s.inLength - s.inPos;
         if (take > length) take = length;
+        if (take >= WindowSize) {
+            // A long run of stored bytes goes to the sink straight from the input; the
+            // window keeps only its last 32 KB.
+            if (!s.Flush()) return false;
+            if (!s.sink.Write(s.input + s.inPos, take)) {
+                s.failure = InflateResult::Stopped;
+                return false;
+            }
+            memcpy(s.out, s.input + s.inPos + take - WindowSize, WindowSize);
+            s.pos = s.flushed = WindowSize;
+            s.inPos += take;
+            s.produced += take;
+            length -= (uint32_t)take;
+            continue;
+        }
         if (take > room) take = room;
         memcpy(s.out + s.pos, s.input + s.inPos, take);
         s.inPos += take;
@@ -368,8 +487,8 @@ bool Stored(State& s)
 }
 
 struct FixedCodes {
-    Huffman literals;
-    Huffman distances;
+    Table literals;
+    Table distances;
     FixedCodes()
     {
         uint8_t lengths[320];
@@ -377,9 +496,9 @@ struct FixedCodes {
         for (int i = 144; i < 256; i++) lengths[i] = 9;
         for (int i = 256; i < 280; i++) lengths[i] = 7;
         for (int i = 280; i < 288; i++) lengths[i] = 8;
-        Build(literals, lengths, 288);
+        Build(literals, lengths, 288, Alphabet::LiteralLength);
         for (int i = 0; i < 30; i++) lengths[i] = 5;
-        Build(distances, lengths, 30);
+        Build(distances, lengths, 30, Alphabet::Distance);
     }
 };
 
@@ -389,7 +508,7 @@ const FixedCodes& Fixed()
     return codes;
 }
 
-bool Dynamic(State& s, Huffman& literals, Huffman& distances)
+bool Dynamic(State& s, Table& literals, Table& distances, Table& lengthCode)
 {
     static const uint8_t Order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     int literalCount = (int)s.Get(5) + 257;
@@ -402,15 +521,15 @@ bool Dynamic(State& s, Huffman& literals, Huffman& distances)
     uint8_t lengths[320];
     memset(lengths, 0, sizeof(lengths));
     for (int i = 0; i < codeCount; i++) lengths[Order[i]] = (uint8_t)s.Get(3);
-    Huffman lengthCode;
-    if (s.overrun || !Build(lengthCode, lengths, 19)) {
+    if (s.overrun || !Build(lengthCode, lengths, 19, Alphabet::Plain)) {
         s.failure = s.overrun ? InflateResult::Truncated : InflateResult::Corrupt;
         return false;
     }
     int index = 0;
     while (index < literalCount + distanceCount) {
-        int symbol = s.DecodeChecked(lengthCode);
-        if (symbol < 0) return false;
+        uint32_t entry = s.DecodeChecked(lengthCode);
+        if (!entry) return false;
+        int symbol = (int)EntryValue(entry);
         if (symbol < 16) {
             lengths[index++] = (uint8_t)symbol;
             continue;
@@ -435,8 +554,8 @@ bool Dynamic(State& s, Huffman& literals, Huffman& distances)
         }
         while (repeat--) lengths[index++] = value;
     }
-    if (lengths[256] == 0 || !Build(literals, lengths, literalCount) ||
-        !Build(distances, lengths + literalCount, distanceCount)) {
+    if (lengths[256] == 0 || !Build(literals, lengths, literalCount, Alphabet::LiteralLength) ||
+        !Build(distances, lengths + literalCount, distanceCount, Alphabet::Distance)) {
         s.failure = InflateResult::Corrupt;
         return false;
     }
@@ -448,8 +567,8 @@ bool Dynamic(State& s, Huffman& literals, Huffman& distances)
 InflateResult Inflate(InflateSource& source, InflateSink& sink, uint64_t limit, uint64_t* produced)
 {
     State* s = new (std::nothrow) State(source, sink, limit);
-    Huffman* tables = (Huffman*)malloc(2 * sizeof(Huffman));
-    unsigned char* out = (unsigned char*)malloc(WindowSize + ChunkSize);
+    Table* tables = (Table*)malloc(3 * sizeof(Table));
+    unsigned char* out = (unsigned char*)malloc(WindowSize + ChunkSize + CopySlack);
     if (!s || !tables || !out) {
         delete s;
         free(tables);
@@ -471,7 +590,7 @@ InflateResult Inflate(InflateSource& source, InflateSink& sink, uint64_t limit, 
         } else if (type == 1) {
             ok = Codes(*s, Fixed().literals, Fixed().distances);
         } else if (type == 2) {
-            ok = Dynamic(*s, tables[0], tables[1]) && Codes(*s, tables[0], tables[1]);
+            ok = Dynamic(*s, tables[0], tables[1], tables[2]) && Codes(*s, tables[0], tables[1]);
         } else {
             s->failure = InflateResult::Corrupt;
             ok = false;
