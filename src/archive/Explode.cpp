@@ -44,6 +44,20 @@ struct Bits {
             count += 8;
         }
     }
+    // Tops the bit buffer up to at least 56 bits, with one 8-byte load when the input allows:
+    // enough for a whole step (a match takes at most 1 + 7 + 16 + 16 + 8 bits).
+    void Refill()
+    {
+        if (length - pos >= 8) {
+            uint64_t word;
+            memcpy(&word, input + pos, 8);
+            bits |= word << count;
+            pos += (size_t)((63 - count) >> 3);
+            count |= 56;
+            return;
+        }
+        Fill();
+    }
     uint32_t Peek16()
     {
         if (count < 16) Fill();
@@ -140,6 +154,36 @@ int Decode(Bits& bits, const Tree& tree)
     return entry >> 5;
 }
 
+// Copies a match of `count` bytes from `distance` bytes back, `produced` bytes into the
+// output; bytes before the start of the output read as zeros.
+void CopyMatch(unsigned char* to, uint64_t produced, uint64_t distance, uint64_t count)
+{
+    uint64_t done = 0;
+    if (distance > produced) {
+        done = std::min<uint64_t>(count, distance - produced);
+        memset(to, 0, (size_t)done);
+    }
+    to += done;
+    const unsigned char* from = to - distance;
+    size_t left = (size_t)(count - done);
+    if (distance >= left) {
+        memcpy(to, from, left);
+    } else if (distance >= 8) {
+        // Overlapping by whole words: each reads only bytes already written.
+        while (left >= 8) {
+            uint64_t word;
+            memcpy(&word, from, 8);
+            memcpy(to, &word, 8);
+            from += 8;
+            to += 8;
+            left -= 8;
+        }
+        while (left--) *to++ = *from++;
+    } else {
+        while (left--) *to++ = *from++;
+    }
+}
+
 }  // namespace
 
 InflateResult Explode(InflateSource& source, InflateSink& sink, uint64_t size, bool largeDictionary, bool literalTree)
@@ -179,6 +223,72 @@ InflateResult Explode(InflateSource& source, InflateSink& sink, uint64_t size, b
             result = InflateResult::Stopped;
             break;
         }
+        bits->Refill();
+        if (bits->count >= 56) {
+            // Whole steps without a check of the input: each takes at most 48 bits. A code
+            // no tree holds leaves its step to the careful path below, which reports it.
+            uint64_t b = bits->bits;
+            int c = bits->count;
+            const uint64_t lowMask = (1u << lowBits) - 1;
+            while (c >= 48 && produced < size && pos + LongestStep <= WindowSize + ChunkSize) {
+                uint64_t step = b;
+                int stepCount = c;
+                if (b & 1) {
+                    b >>= 1;
+                    unsigned literal;
+                    if (literalTree) {
+                        uint16_t entry = literals.table[b & 0xFFFF];
+                        if (!entry) {
+                            b = step;
+                            c = stepCount;
+                            break;
+                        }
+                        b >>= entry & 31;
+                        c -= 1 + (entry & 31);
+                        literal = entry >> 5;
+                    } else {
+                        literal = (unsigned)(b & 0xFF);
+                        b >>= 8;
+                        c -= 9;
+                    }
+                    out[pos++] = (unsigned char)literal;
+                    produced++;
+                    continue;
+                }
+                b >>= 1;
+                uint64_t low = b & lowMask;
+                b >>= lowBits;
+                uint16_t high = distances.table[b & 0xFFFF];
+                b >>= high & 31;
+                uint16_t length = lengths.table[b & 0xFFFF];
+                if (!high || !length) {
+                    b = step;
+                    c = stepCount;
+                    break;
+                }
+                b >>= length & 31;
+                c -= 1 + lowBits + (high & 31) + (length & 31);
+                uint64_t count = (uint64_t)(length >> 5) + (uint64_t)minimum;
+                if ((length >> 5) == 63) {
+                    count += b & 0xFF;
+                    b >>= 8;
+                    c -= 8;
+                }
+                uint64_t distance = ((uint64_t)(high >> 5) << lowBits | low) + 1;
+                if (count > size - produced) count = size - produced;
+                CopyMatch(out + pos, produced, distance, count);
+                pos += (size_t)count;
+                produced += count;
+            }
+            bits->bits = b;
+            bits->count = c;
+            if (produced >= size) break;
+            if (c >= 48 && pos + LongestStep <= WindowSize + ChunkSize) {
+                // Stopped at a bad code: the careful step reports it.
+            } else {
+                continue;
+            }
+        }
         if (bits->Get(1)) {
             int literal = literalTree ? Decode(*bits, literals) : (int)bits->Get(8);
             if (literal < 0) {
@@ -198,11 +308,8 @@ InflateResult Explode(InflateSource& source, InflateSink& sink, uint64_t size, b
             uint64_t distance = ((uint64_t)high << lowBits | low) + 1;
             uint64_t count = (uint64_t)length + (length == 63 ? bits->Get(8) : 0) + (uint64_t)minimum;
             if (count > size - produced) count = size - produced;
-            for (uint64_t i = 0; i < count; i++) {
-                // Bytes before the start of the output read as zeros.
-                out[pos] = distance > produced + i ? 0 : out[pos - distance];
-                pos++;
-            }
+            CopyMatch(out + pos, produced, distance, count);
+            pos += (size_t)count;
             produced += count;
         }
         if (bits->overrun) result = InflateResult::Truncated;
