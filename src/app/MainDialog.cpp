@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <utility>
 #include <vector>
 
 #include <commctrl.h>
@@ -279,7 +280,7 @@ void MainDialog::RebuildTree()
             snapshot.fieldTexts.push_back(field->valueText);
         }
         record->Unlock();
-        sensors.push_back(snapshot);
+        sensors.push_back(std::move(snapshot));
     }
     std::vector<TreeRow> rows;
     BuildTreeRows(sensors, selected, sensors.empty() ? IsWindowsAtLeast(0x4000, 0) != 0 : true, rows);

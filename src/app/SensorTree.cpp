@@ -1,5 +1,7 @@
 #include "app/SensorTree.h"
 
+#include <utility>
+
 void SelectionKey(const wchar_t* rowText, WideString& key)
 {
     key.Clear();
@@ -31,17 +33,21 @@ void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity
                    std::vector<TreeRow>& rows)
 {
     rows.clear();
-    auto add = [&rows](int level, const WideString& text, int image, bool children, bool select) {
+    size_t count = 2;
+    for (const SensorSnapshot& sensor : sensors) count += 1 + sensor.fieldNames.size();
+    rows.reserve(count);
+    auto add = [&rows](int level, WideString& text, int image, bool children, bool select) {
         TreeRow row;
         row.level = level;
-        row.text = text;
+        row.text = std::move(text);
         row.image = image;
         row.hasChildren = children;
         row.select = select;
-        rows.push_back(row);
+        rows.push_back(std::move(row));
     };
     int selectedSensor = FindSensor(sensors, selected);
-    add(0, WideString(L"Sensors"), RootImage, true, selected.level == 0);
+    WideString root(L"Sensors");
+    add(0, root, RootImage, true, selected.level == 0);
     WideString name;
     for (size_t s = 0; s < sensors.size(); s++) {
         const SensorSnapshot& sensor = sensors[s];

@@ -4,14 +4,31 @@
 
 #include "sysinfo/WindowsVersion.h"
 
+namespace {
+
+typedef ULONGLONG(WINAPI* TickCount64Function)();
+
+ULONGLONG WINAPI TickCountWidened()
+{
+    return (ULONGLONG)GetTickCount();
+}
+
+// The system's 64-bit tick count where it has one, looked up once: the count is read with
+// every sensor event. Threads that look it up at the same moment find the same answer.
+TickCount64Function volatile g_tickCount64 = nullptr;
+
+}  // namespace
+
 ULONGLONG TickCount64()
 {
-    typedef ULONGLONG(WINAPI * TickCount64Function)();
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    TickCount64Function function =
-        kernel ? (TickCount64Function)(void*)GetProcAddress(kernel, "GetTickCount64") : nullptr;
-    if (function) return function();
-    return (ULONGLONG)GetTickCount();
+    TickCount64Function function = g_tickCount64;
+    if (!function) {
+        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        function = kernel ? (TickCount64Function)(void*)GetProcAddress(kernel, "GetTickCount64") : nullptr;
+        if (!function) function = TickCountWidened;
+        g_tickCount64 = function;
+    }
+    return function();
 }
 
 Stopwatch::Stopwatch() : m_frequency(0), m_start(0), m_elapsed(0)
