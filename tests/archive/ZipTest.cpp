@@ -310,3 +310,96 @@ TEST(ZipEngine, ImplodedArchivesMadeHere)
         ExpectSameAsUnzip(work + "/" + name, target);
     }
 }
+
+namespace {
+
+// Hands out its bytes in pieces of a fixed size.
+struct Pieces : InflateSource {
+    const std::string* data = nullptr;
+    size_t at = 0, piece = 65536;
+    size_t Read(unsigned char* buffer, size_t capacity) override
+    {
+        size_t n = std::min(std::min(capacity, piece), data->size() - at);
+        memcpy(buffer, data->data() + at, n);
+        at += n;
+        return n;
+    }
+};
+
+// Takes at most `room` bytes, then refuses.
+struct Refusing : InflateSink {
+    std::string out;
+    size_t room = (size_t)-1;
+    bool Write(const unsigned char* data, size_t size) override
+    {
+        if (out.size() + size > room) return false;
+        out.append((const char*)data, size);
+        return true;
+    }
+};
+
+bool StartsWith(const std::string& whole, const std::string& part)
+{
+    return whole.compare(0, part.size(), part) == 0;
+}
+
+}  // namespace
+
+TEST(Inflate, StreamsOfEveryKindInPiecesOfAnySize)
+{
+    std::string work = archivetest::Scratch("deflate-streams");
+    ASSERT_EQ(0, system(("python3 '" + Source() + "/tests/archive/make_deflate_streams.py' '" + work + "'").c_str()));
+    std::istringstream names(archivetest::Read(work + "/streams.txt"));
+    std::string name;
+    int cases = 0;
+    while (std::getline(names, name)) {
+        if (name.empty()) continue;
+        cases++;
+        SCOPED_TRACE(name);
+        const std::string plain = archivetest::Read(work + "/" + name + ".plain");
+        const std::string packed = archivetest::Read(work + "/" + name + ".deflate");
+        ASSERT_FALSE(packed.empty());
+        // Pieces of one byte keep the decoder on its careful path; large ones on its fast path,
+        // with the input running out in the middle of a symbol at every piece's end.
+        for (size_t piece : {(size_t)1, (size_t)7, (size_t)4093, (size_t)65536}) {
+            Pieces source;
+            source.data = &packed;
+            source.piece = piece;
+            Refusing sink;
+            uint64_t produced = 0;
+            ASSERT_EQ(InflateResult::Ok, Inflate(source, sink, plain.size(), &produced)) << "pieces of " << piece;
+            EXPECT_EQ(plain.size(), produced);
+            EXPECT_TRUE(sink.out == plain) << "pieces of " << piece;
+        }
+        if (plain.empty()) continue;
+        {
+            // One byte less room than the data needs.
+            Pieces source;
+            source.data = &packed;
+            Refusing sink;
+            EXPECT_EQ(InflateResult::TooLarge, Inflate(source, sink, plain.size() - 1));
+            EXPECT_TRUE(StartsWith(plain, sink.out));
+        }
+        {
+            // A sink that stops taking bytes part way.
+            Pieces source;
+            source.data = &packed;
+            Refusing sink;
+            sink.room = plain.size() / 2;
+            EXPECT_EQ(InflateResult::Stopped, Inflate(source, sink, plain.size()));
+            EXPECT_TRUE(StartsWith(plain, sink.out));
+        }
+        for (size_t cut : {packed.size() / 3, packed.size() - 1}) {
+            // A stream cut short never passes for whole, and what came out is the data's start.
+            std::string shorter = packed.substr(0, cut);
+            Pieces source;
+            source.data = &shorter;
+            Refusing sink;
+            InflateResult result = Inflate(source, sink, plain.size());
+            EXPECT_TRUE(result == InflateResult::Truncated || result == InflateResult::Corrupt)
+                << "cut at " << cut << ": " << (int)result;
+            EXPECT_TRUE(StartsWith(plain, sink.out)) << "cut at " << cut;
+        }
+    }
+    EXPECT_EQ(13, cases);
+}
