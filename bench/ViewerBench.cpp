@@ -314,18 +314,7 @@ private:
             Stopwatch watch;
             watch.Start();
             std::vector<SensorSnapshot> sensors;
-            for (SensorRecord* record = manager.EnumerateSensors(); record; record = SensorManager::Next(record)) {
-                SensorSnapshot snapshot;
-                snapshot.name = record->friendlyName;
-                record->Lock();
-                for (SensorField* field = manager.ReadFields(record, nullptr); field;
-                     field = LockedList<SensorField>::Next(field)) {
-                    snapshot.fieldNames.push_back(field->name);
-                    snapshot.fieldTexts.push_back(field->valueText);
-                }
-                record->Unlock();
-                sensors.push_back(snapshot);
-            }
+            ReadSensorSnapshots(manager, sensors);
             watch.Stop();
             double read = (double)watch.Microseconds() / 1000.0;
             watch.Start();
@@ -701,7 +690,7 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(mode, L"stream-viewer") == 0 || wcscmp(mode, L"stream-counter") == 0) {
         if (argc < 5) return 2;
         WriteScenario(_wtoi(argv[2]), 3, _wtoi(argv[3]));
-        if (mode[7] == L'c') {
+        if (wcscmp(mode, L"stream-counter") == 0) {
             CountingClient(argv[4]);
         } else {
             BenchDialog dialog(true, argv[4]);

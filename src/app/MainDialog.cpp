@@ -14,6 +14,23 @@
 #include "crash/CrashReporter.h"
 #include "sysinfo/WindowsVersion.h"
 
+void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors)
+{
+    sensors.clear();
+    for (SensorRecord* record = manager.EnumerateSensors(); record; record = SensorManager::Next(record)) {
+        SensorSnapshot snapshot;
+        snapshot.name = record->friendlyName;
+        record->Lock();
+        for (SensorField* field = manager.ReadFields(record, nullptr); field;
+             field = LockedList<SensorField>::Next(field)) {
+            snapshot.fieldNames.push_back(field->name);
+            snapshot.fieldTexts.push_back(field->valueText);
+        }
+        record->Unlock();
+        sensors.push_back(std::move(snapshot));
+    }
+}
+
 bool RefreshDue(ULONGLONG now, ULONGLONG last)
 {
     ULONGLONG difference = now - last;
@@ -270,18 +287,7 @@ void MainDialog::RebuildTree()
     m_tree.DeleteAllRows();
 
     std::vector<SensorSnapshot> sensors;
-    for (SensorRecord* record = m_sensors.EnumerateSensors(); record; record = SensorManager::Next(record)) {
-        SensorSnapshot snapshot;
-        snapshot.name = record->friendlyName;
-        record->Lock();
-        for (SensorField* field = m_sensors.ReadFields(record, nullptr); field;
-             field = LockedList<SensorField>::Next(field)) {
-            snapshot.fieldNames.push_back(field->name);
-            snapshot.fieldTexts.push_back(field->valueText);
-        }
-        record->Unlock();
-        sensors.push_back(std::move(snapshot));
-    }
+    ReadSensorSnapshots(m_sensors, sensors);
     std::vector<TreeRow> rows;
     BuildTreeRows(sensors, selected, sensors.empty() ? IsWindowsAtLeast(0x4000, 0) != 0 : true, rows);
 

@@ -18,6 +18,9 @@
 // Posted to the main window when sensor data changed; it rebuilds the tree.
 const UINT RefreshMessage = 0x8000;
 
+// A fresh enumeration of the sensors with their current values, as a rebuild shows them.
+void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors);
+
 // Whether an event at `now` may post a refresh when the last one went out at `last`:
 // more than 1000 ms since, or a clock that ran backwards.
 bool RefreshDue(ULONGLONG now, ULONGLONG last);

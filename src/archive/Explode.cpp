@@ -283,11 +283,9 @@ InflateResult Explode(InflateSource& source, InflateSink& sink, uint64_t size, b
             bits->bits = b;
             bits->count = c;
             if (produced >= size) break;
-            if (c >= 48 && pos + LongestStep <= WindowSize + ChunkSize) {
-                // Stopped at a bad code: the careful step reports it.
-            } else {
-                continue;
-            }
+            // Out of bits or of room: refill or flush first. Else a bad code stopped the
+            // steps, and the careful step below reports it.
+            if (c < 48 || pos + LongestStep > WindowSize + ChunkSize) continue;
         }
         if (bits->Get(1)) {
             int literal = literalTree ? Decode(*bits, literals) : (int)bits->Get(8);
