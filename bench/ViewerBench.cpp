@@ -359,6 +359,52 @@ private:
             steps[2].push_back(expanded);
             steps[3].push_back((double)watch.Microseconds() / 1000.0);
         }
+        // The same steps in a plain tree view with the same texts and no images.
+        std::vector<double> plainSteps[4];
+        std::vector<TreeRow> plainRows;
+        {
+            std::vector<SensorSnapshot> sensors;
+            ReadSensorSnapshots(manager, sensors);
+            BuildTreeRows(sensors, RowIdentity(), true, plainRows);
+        }
+        HWND plain = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_BORDER | TVS_HASBUTTONS, rect.left, rect.top,
+                                     rect.right - rect.left, rect.bottom - rect.top, m_window, nullptr, m_instance,
+                                     nullptr);
+        ShowWindow(copy, SW_HIDE);
+        ShowWindow(plain, SW_SHOW);
+        for (int round = 0; round < 11; round++) {
+            Stopwatch watch;
+            double times[4];
+            watch.Start();
+            SendMessageW(plain, WM_SETREDRAW, FALSE, 0);
+            TreeView_DeleteAllItems(plain);
+            watch.Stop();
+            times[0] = (double)watch.Microseconds() / 1000.0;
+            watch.Start();
+            HTREEITEM parents[3] = {TVI_ROOT, nullptr, nullptr};
+            std::vector<HTREEITEM> sensorRows;
+            for (const TreeRow& row : plainRows) {
+                HTREEITEM item = Insert(plain, parents[row.level], row.text);
+                if (row.level < 2) parents[row.level + 1] = item;
+                if (row.level == 1) sensorRows.push_back(item);
+            }
+            watch.Stop();
+            times[1] = (double)watch.Microseconds() / 1000.0;
+            watch.Start();
+            for (HTREEITEM item : sensorRows) TreeView_Expand(plain, item, TVE_EXPAND);
+            TreeView_Expand(plain, parents[1], TVE_EXPAND);
+            watch.Stop();
+            times[2] = (double)watch.Microseconds() / 1000.0;
+            watch.Start();
+            SendMessageW(plain, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(plain, nullptr, TRUE);
+            UpdateWindow(plain);
+            watch.Stop();
+            times[3] = (double)watch.Microseconds() / 1000.0;
+            if (round == 0) continue;
+            for (int i = 0; i < 4; i++) plainSteps[i].push_back(times[i]);
+        }
+        DestroyWindow(plain);
         manager.ReleaseSensors();
         m_phaseList = nullptr;
         list.Detach();
@@ -371,6 +417,9 @@ private:
         printf("  of which delete %.1f ms, insert %.1f ms, expand %.1f ms, paint %.1f ms (medians)\n",
                SpreadOf(steps[0]).median, SpreadOf(steps[1]).median, SpreadOf(steps[2]).median,
                SpreadOf(steps[3]).median);
+        printf("  the plain tree: delete %.1f ms, insert %.1f ms, expand %.1f ms, paint %.1f ms (medians)\n",
+               SpreadOf(plainSteps[0]).median, SpreadOf(plainSteps[1]).median, SpreadOf(plainSteps[2]).median,
+               SpreadOf(plainSteps[3]).median);
     }
 
     void Stream()

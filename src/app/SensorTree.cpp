@@ -1,6 +1,25 @@
 #include "app/SensorTree.h"
 
+#include <wchar.h>
+
 #include <utility>
+
+namespace {
+
+// `first`, the separator and `second` (empty without a separator), each text up to its
+// first NUL, as "%s<separator>%s" formats them into a fresh string, and empty where
+// that formatting gives up.
+void JoinCells(const wchar_t* first, wchar_t separator, const wchar_t* second, WideString& text)
+{
+    size_t a = wcslen(first), b = wcslen(second);
+    text.Clear();
+    if (a + 1 + b > (size_t)WideString::LongestFormattedFromEmpty()) return;
+    if (!text.Reserve((int)(a + b + 2)) || !text.Assign(first, (int)a) || !text.Append(separator) ||
+        !text.Append(second, (int)b))
+        text.Clear();
+}
+
+}  // namespace
 
 void SelectionKey(const wchar_t* rowText, WideString& key)
 {
@@ -53,11 +72,11 @@ void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity
         const SensorSnapshot& sensor = sensors[s];
         bool mine = (int)s == selectedSensor;
         WideString text;
-        text.Format(L"%s\v", sensor.name.Text());
+        JoinCells(sensor.name.Text(), L'\v', L"", text);
         add(1, text, SensorImage, !sensor.fieldNames.empty(), mine && selected.level == 1);
         bool valueFound = false;
         for (size_t i = 0; i < sensor.fieldNames.size(); i++) {
-            text.Format(L"%s\t%s", sensor.fieldNames[i].Text(), sensor.fieldTexts[i].Text());
+            JoinCells(sensor.fieldNames[i].Text(), L'\t', sensor.fieldTexts[i].Text(), text);
             bool select = false;
             if (mine && selected.level == 2 && !valueFound) {
                 SelectionKey(sensor.fieldNames[i], name);

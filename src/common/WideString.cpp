@@ -327,13 +327,29 @@ int WideString::FormatV(const wchar_t* format, va_list args)
                 return 1;
             }
         }
-        int next = m_capacity <= 10240 ? m_capacity + 260 : m_capacity + 10240;
-        if (next > FormatLimit + 1) {
+        int next = NextFormatCapacity(m_capacity);
+        if (!next) {
             Clear();
             return 0;
         }
         if (!Grow(next, next)) return 0;
     }
+}
+
+int WideString::NextFormatCapacity(int capacity)
+{
+    int next = capacity <= 10240 ? capacity + 260 : capacity + 10240;
+    return next > FormatLimit + 1 ? 0 : next;
+}
+
+int WideString::LongestFormattedFromEmpty()
+{
+    static const int longest = [] {
+        int capacity = 0;
+        for (int next = NextFormatCapacity(0); next; next = NextFormatCapacity(next)) capacity = next;
+        return capacity - 1;
+    }();
+    return longest;
 }
 
 int WideString::Format(const wchar_t* format, ...)

@@ -59,6 +59,9 @@ public:
 
     int Format(const wchar_t* format, ...);
     int FormatV(const wchar_t* format, va_list args);
+    // The longest text that formatting into an empty string (no capacity yet) gives; a
+    // longer one makes it answer 0.
+    static int LongestFormattedFromEmpty();
     int AppendFormat(const wchar_t* format, ...);
 
     // Comparisons answer like wcscmp: 0 when equal. A null argument equals only the empty string.
@@ -110,6 +113,8 @@ public:
 
 private:
     int Grow(int needed, int newCapacity);
+    // The capacity formatting tries after `capacity` was too small; 0 beyond the limit.
+    static int NextFormatCapacity(int capacity);
     void OutOfMemory();
     void Changed();
     int ExtensionDot() const;

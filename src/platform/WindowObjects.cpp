@@ -43,3 +43,49 @@ void GdiHolder::Delete()
         m_object = nullptr;
     }
 }
+
+int MemoryBitmap::Create32(int width, int height)
+{
+    Delete();
+    if (width <= 0 || height <= 0) return 0;
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    m_dc = CreateCompatibleDC(nullptr);
+    if (m_dc) m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, &m_bits, nullptr, 0);
+    if (m_bitmap) m_original = SelectObject(m_dc, m_bitmap);
+    if (!m_original || m_original == HGDI_ERROR) {
+        m_original = nullptr;
+        Delete();
+        return 0;
+    }
+    return 1;
+}
+
+void MemoryBitmap::Delete()
+{
+    if (m_dc && m_original) SelectObject(m_dc, m_original);
+    if (m_bitmap) DeleteObject(m_bitmap);
+    if (m_dc) DeleteDC(m_dc);
+    m_dc = nullptr;
+    m_bitmap = nullptr;
+    m_original = nullptr;
+    m_bits = nullptr;
+}
+
+int SurfaceBitsPerPixel(HDC dc)
+{
+    if (!dc) return 0;
+    if (GetObjectType(dc) == OBJ_MEMDC) {
+        BITMAP bitmap;
+        HGDIOBJ selected = GetCurrentObject(dc, OBJ_BITMAP);
+        if (!selected || GetObjectW(selected, sizeof(bitmap), &bitmap) != (int)sizeof(bitmap)) return 0;
+        return bitmap.bmBitsPixel * bitmap.bmPlanes;
+    }
+    return GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+}

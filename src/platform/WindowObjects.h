@@ -40,3 +40,28 @@ private:
     HGDIOBJ m_object;
     COLORREF m_colour;
 };
+
+// A memory device context with one bitmap of its own selected into it.
+class MemoryBitmap {
+public:
+    MemoryBitmap() : m_dc(nullptr), m_bitmap(nullptr), m_original(nullptr), m_bits(nullptr) {}
+    ~MemoryBitmap() { Delete(); }
+    MemoryBitmap(const MemoryBitmap&) = delete;
+    MemoryBitmap& operator=(const MemoryBitmap&) = delete;
+
+    // A top-down 32-bit bitmap of width x height; the pixels start out black.
+    int Create32(int width, int height);
+    void Delete();
+    HDC Dc() const { return m_dc; }
+    void* Bits() const { return m_bits; }
+
+private:
+    HDC m_dc;
+    HBITMAP m_bitmap;
+    HGDIOBJ m_original;
+    void* m_bits;
+};
+
+// Bits per pixel of what `dc` draws on: the selected bitmap of a memory device context,
+// the device's otherwise; 0 when it cannot be told.
+int SurfaceBitsPerPixel(HDC dc);

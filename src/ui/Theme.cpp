@@ -379,6 +379,7 @@ int IconImageList::AddIcon(HINSTANCE instance, int iconId)
         icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, m_width, m_height, LR_DEFAULTCOLOR);
     if (!icon) return -1;
     int index = ImageList_ReplaceIcon(m_list, -1, icon);
+    m_blended.Delete();
     DestroyIcon(icon);
     return index;
 }
@@ -386,6 +387,7 @@ int IconImageList::AddIcon(HINSTANCE instance, int iconId)
 void IconImageList::RemoveAll()
 {
     if (m_list && !(m_flags & IconListFlags::SystemList)) ImageList_Remove(m_list, -1);
+    m_blended.Delete();
 }
 
 int IconImageList::Draw(int index, HDC dc, int x, int y, UINT style) const
@@ -393,8 +395,34 @@ int IconImageList::Draw(int index, HDC dc, int x, int y, UINT style) const
     return m_list && ImageList_Draw(m_list, index, dc, x, y, style) ? 1 : 0;
 }
 
+int IconImageList::DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style)
+{
+    if (!m_list || (m_flags & IconListFlags::SystemList) || SurfaceBitsPerPixel(dc) != 32)
+        return Draw(index, dc, x, y, style);
+    int count = ImageList_GetImageCount(m_list);
+    if (index < 0 || index >= count) return Draw(index, dc, x, y, style);
+    if (!m_blended.Dc() || m_blendedReady.size() != (size_t)count || m_blendedColour != background ||
+        m_blendedStyle != style) {
+        if (!m_blended.Create32(m_width * count, m_height)) return Draw(index, dc, x, y, style);
+        m_blendedReady.assign((size_t)count, 0);
+        m_blendedColour = background;
+        m_blendedStyle = style;
+    }
+    if (!m_blendedReady[(size_t)index]) {
+        RECT slot = {index * m_width, 0, (index + 1) * m_width, m_height};
+        HBRUSH brush = CreateSolidBrush(background);
+        if (!brush) return Draw(index, dc, x, y, style);
+        FillRect(m_blended.Dc(), &slot, brush);
+        DeleteObject(brush);
+        if (!ImageList_Draw(m_list, index, m_blended.Dc(), slot.left, 0, style)) return 0;
+        m_blendedReady[(size_t)index] = 1;
+    }
+    return BitBlt(dc, x, y, m_width, m_height, m_blended.Dc(), index * m_width, 0, SRCCOPY) ? 1 : 0;
+}
+
 void IconImageList::Destroy()
 {
     if (m_list && !(m_flags & IconListFlags::SystemList)) ImageList_Destroy(m_list);
     m_list = nullptr;
+    m_blended.Delete();
 }

@@ -9,6 +9,7 @@
 
 #include "common/WideString.h"
 #include "platform/SystemApi.h"
+#include "platform/WindowObjects.h"
 
 class ThemeApi {
 public:
@@ -98,6 +99,10 @@ public:
     int AddIcon(HINSTANCE instance, int iconId);
     void RemoveAll();
     int Draw(int index, HDC dc, int x, int y, UINT style) const;
+    // Draws as Draw does onto a spot filled with `background` (which the caller has
+    // filled): the first time the image is blended over that colour, then copied. Only
+    // for 32-bit surfaces; others, and the shared system list, are drawn directly.
+    int DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style);
     void Destroy();
     HIMAGELIST Handle() const { return m_list; }
     int Width() const { return m_width; }
@@ -109,4 +114,10 @@ private:
     int m_height;
     HIMAGELIST m_list;
     SystemApi m_api;
+    // Images blended over one background colour, side by side; a slot is filled when
+    // first drawn. Emptied whenever the list changes through this object.
+    MemoryBitmap m_blended;
+    std::vector<unsigned char> m_blendedReady;
+    COLORREF m_blendedColour = 0;
+    UINT m_blendedStyle = 0;
 };

@@ -504,7 +504,15 @@ bool TreeList::PaintRow(NMTVCUSTOMDRAW* draw)
             if (!widths.empty() && textRect.left < widths[0]) {
                 int shown = ((state & TVIS_SELECTED) && selectedImage != -1) ? selectedImage : image;
                 int y = textRect.top + (textRect.bottom - textRect.top - imageHeight) / 2;
-                m_images.Draw(shown, dc, textRect.left - imageWidth - 1, y, ILD_TRANSPARENT);
+                int x = textRect.left - imageWidth - 1;
+                // Over nothing but the window colour, the image can come from the list's
+                // blended copies: the same pixels without blending them anew.
+                bool plain = !(m_themed && visual != 1) && !(m_flags & TreeListFlags::GridLines) &&
+                             x >= row.rect.left && y >= row.rect.top && y + imageHeight <= row.rect.bottom;
+                if (plain)
+                    m_images.DrawOver(GetSysColor(COLOR_WINDOW), shown, dc, x, y, ILD_TRANSPARENT);
+                else
+                    m_images.Draw(shown, dc, x, y, ILD_TRANSPARENT);
             }
         }
         RECT rect = cell.rect;

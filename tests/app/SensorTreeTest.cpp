@@ -39,6 +39,39 @@ TEST(SensorTree, RowsInOrderWithTextsImagesAndChildren)
     EXPECT_EQ(L"Sensors|0+\n Accel\v|1+\n  X\t0.100000|2\n  Y\t|2\n \v|1\n", Describe(rows));
 }
 
+TEST(SensorTree, CellsEndAtTheirFirstNulAndOverlongRowsStayEmpty)
+{
+    // Values may carry NULs (a BSTR's length is its own); a row shows each text up to
+    // its first one.
+    SensorSnapshot sensor;
+    sensor.name.Assign(L"Acc\0hidden", 10);
+    sensor.fieldNames.push_back(WideString());
+    sensor.fieldNames.back().Assign(L"X\0Y", 3);
+    sensor.fieldTexts.push_back(WideString());
+    sensor.fieldTexts.back().Assign(L"1.5\0 m", 6);
+    // A row just as long as formatting it would give, and one character longer.
+    int limit = WideString::LongestFormattedFromEmpty();
+    WideString probe;
+    std::wstring longest((size_t)limit - 2, L'n');
+    EXPECT_EQ(1, probe.Format(L"%s\t%s", longest.c_str(), L"v"));
+    EXPECT_EQ(0, probe.Format(L"%s\t%s", longest.c_str(), L"vw"));
+    sensor.fieldNames.push_back(WideString(longest.c_str()));
+    sensor.fieldTexts.push_back(WideString(L"v"));
+    sensor.fieldNames.push_back(WideString(longest.c_str()));
+    sensor.fieldTexts.push_back(WideString(L"vw"));
+    std::vector<TreeRow> rows;
+    BuildTreeRows({sensor}, RowIdentity(), true, rows);
+    ASSERT_EQ(5u, rows.size());
+    EXPECT_EQ(4, rows[1].text.Length());
+    EXPECT_STREQ(L"Acc\v", rows[1].text.Text());
+    EXPECT_EQ(5, rows[2].text.Length());
+    EXPECT_STREQ(L"X\t1.5", rows[2].text.Text());
+    EXPECT_EQ(limit, rows[3].text.Length());
+    EXPECT_EQ(longest + L"\tv", rows[3].text.Text());
+    EXPECT_TRUE(rows[4].text.IsEmpty());
+    EXPECT_EQ(2, rows[4].image);
+}
+
 TEST(SensorTree, EmptyNoteDependsOnTheWindowsVersion)
 {
     std::vector<TreeRow> rows;

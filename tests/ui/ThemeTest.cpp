@@ -282,3 +282,113 @@ TEST(Theme, HelpersDegradeGracefully)
     list.RemoveAll();
     EXPECT_EQ(0, ImageList_GetImageCount(list.Handle()));
 }
+
+namespace {
+
+// A bitmap to draw on, filled with one colour.
+struct Surface {
+    Surface(int bits, COLORREF colour)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = 64;
+        info.bmiHeader.biHeight = -32;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = (WORD)bits;
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+        original = SelectObject(dc, bitmap);
+        RECT all = {0, 0, 64, 32};
+        HBRUSH brush = CreateSolidBrush(colour);
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        GdiFlush();
+        size = (size_t)(64 * bits / 8) * 32;
+    }
+    ~Surface()
+    {
+        SelectObject(dc, original);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    bool Same(const Surface& other)
+    {
+        GdiFlush();
+        return size == other.size && memcmp(pixels, other.pixels, size) == 0;
+    }
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ original;
+    void* pixels = nullptr;
+    size_t size = 0;
+};
+
+// A small icon whose pixels run through every degree of transparency.
+HICON TranslucentIcon(int size)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP colour = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    DWORD* pixel = (DWORD*)bits;
+    for (int y = 0; y < size; y++)
+        for (int x = 0; x < size; x++) {
+            DWORD alpha = (DWORD)((x + y * size) * 255 / (size * size - 1));
+            // Premultiplied red fading in, blue constant.
+            pixel[y * size + x] = (alpha << 24) | ((alpha * (DWORD)(x * 16 % 256) / 255) << 16) | (alpha / 2);
+        }
+    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+    ICONINFO icon = {TRUE, 0, 0, mask, colour};
+    HICON result = CreateIconIndirect(&icon);
+    DeleteObject(mask);
+    DeleteObject(colour);
+    return result;
+}
+
+}  // namespace
+
+TEST(IconImageList, DrawingOverAColourGivesTheListsOwnPixels)
+{
+    IconImageList list;
+    ASSERT_EQ(1, list.Create(IconListFlags::SmallIcons | IconListFlags::Color32, 0, 0, 4, 4));
+    HICON icon = TranslucentIcon(list.Width());
+    ASSERT_NE(nullptr, icon);
+    ASSERT_EQ(0, ImageList_ReplaceIcon(list.Handle(), -1, icon));
+    DestroyIcon(icon);
+
+    const COLORREF colours[] = {GetSysColor(COLOR_WINDOW), RGB(10, 200, 30), GetSysColor(COLOR_WINDOW)};
+    for (COLORREF colour : colours) {
+        Surface copied(32, colour), blended(32, colour);
+        // Twice: once blended anew, once from the kept copy, each at its own place.
+        EXPECT_EQ(1, list.DrawOver(colour, 0, copied.dc, 3, 5, ILD_TRANSPARENT));
+        EXPECT_EQ(1, list.DrawOver(colour, 0, copied.dc, 30, 9, ILD_TRANSPARENT));
+        ImageList_Draw(list.Handle(), 0, blended.dc, 3, 5, ILD_TRANSPARENT);
+        ImageList_Draw(list.Handle(), 0, blended.dc, 30, 9, ILD_TRANSPARENT);
+        EXPECT_TRUE(copied.Same(blended)) << "over " << std::hex << colour;
+        Surface background(32, colour);
+        EXPECT_FALSE(copied.Same(background)) << "something was drawn";
+    }
+
+    // An icon added later is drawn, and the first one still is.
+    ASSERT_EQ(1, list.AddIcon(GetModuleHandleW(nullptr), 201));
+    COLORREF window = GetSysColor(COLOR_WINDOW);
+    Surface copied(32, window), blended(32, window);
+    EXPECT_EQ(1, list.DrawOver(window, 1, copied.dc, 0, 0, ILD_TRANSPARENT));
+    EXPECT_EQ(1, list.DrawOver(window, 0, copied.dc, 20, 0, ILD_TRANSPARENT));
+    ImageList_Draw(list.Handle(), 1, blended.dc, 0, 0, ILD_TRANSPARENT);
+    ImageList_Draw(list.Handle(), 0, blended.dc, 20, 0, ILD_TRANSPARENT);
+    EXPECT_TRUE(copied.Same(blended));
+
+    // Other surfaces, and images the list does not have, are the list's own business.
+    Surface copied16(16, window), blended16(16, window);
+    EXPECT_EQ(1, list.DrawOver(window, 0, copied16.dc, 3, 5, ILD_TRANSPARENT));
+    ImageList_Draw(list.Handle(), 0, blended16.dc, 3, 5, ILD_TRANSPARENT);
+    EXPECT_TRUE(copied16.Same(blended16));
+    EXPECT_EQ(0, list.DrawOver(window, 7, copied.dc, 0, 0, ILD_TRANSPARENT));
+    list.RemoveAll();
+    EXPECT_EQ(0, list.DrawOver(window, 0, copied.dc, 0, 0, ILD_TRANSPARENT));
+}
