@@ -17,17 +17,26 @@
 void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors)
 {
     sensors.clear();
-    for (SensorRecord* record = manager.EnumerateSensors(); record; record = SensorManager::Next(record)) {
-        SensorSnapshot snapshot;
+    // Built in place: strings are neither moved nor copied twice.
+    SensorRecord* first = manager.EnumerateSensors();
+    size_t count = 0;
+    for (SensorRecord* record = first; record; record = SensorManager::Next(record)) count++;
+    sensors.reserve(count);
+    for (SensorRecord* record = first; record; record = SensorManager::Next(record)) {
+        sensors.emplace_back();
+        SensorSnapshot& snapshot = sensors.back();
         snapshot.name = record->friendlyName;
         record->Lock();
-        for (SensorField* field = manager.ReadFields(record, nullptr); field;
-             field = LockedList<SensorField>::Next(field)) {
-            snapshot.fieldNames.push_back(field->name);
-            snapshot.fieldTexts.push_back(field->valueText);
+        SensorField* fields = manager.ReadFields(record, nullptr);
+        size_t values = 0;
+        for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field)) values++;
+        snapshot.fieldNames.reserve(values);
+        snapshot.fieldTexts.reserve(values);
+        for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field)) {
+            snapshot.fieldNames.emplace_back(field->name);
+            snapshot.fieldTexts.emplace_back(field->valueText);
         }
         record->Unlock();
-        sensors.push_back(std::move(snapshot));
     }
 }
 

@@ -55,38 +55,36 @@ void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity
     size_t count = 2;
     for (const SensorSnapshot& sensor : sensors) count += 1 + sensor.fieldNames.size();
     rows.reserve(count);
-    auto add = [&rows](int level, WideString& text, int image, bool children, bool select) {
-        TreeRow row;
+    // Each row's text is made where the row stays: no string is moved.
+    auto add = [&rows](int level, int image, bool children, bool select) -> WideString& {
+        rows.emplace_back();
+        TreeRow& row = rows.back();
         row.level = level;
-        row.text = std::move(text);
         row.image = image;
         row.hasChildren = children;
         row.select = select;
-        rows.push_back(std::move(row));
+        return row.text;
     };
     int selectedSensor = FindSensor(sensors, selected);
-    WideString root(L"Sensors");
-    add(0, root, RootImage, true, selected.level == 0);
+    add(0, RootImage, true, selected.level == 0).Assign(L"Sensors");
     WideString name;
     for (size_t s = 0; s < sensors.size(); s++) {
         const SensorSnapshot& sensor = sensors[s];
         bool mine = (int)s == selectedSensor;
-        WideString text;
-        JoinCells(sensor.name.Text(), L'\v', L"", text);
-        add(1, text, SensorImage, !sensor.fieldNames.empty(), mine && selected.level == 1);
+        JoinCells(sensor.name.Text(), L'\v', L"",
+                  add(1, SensorImage, !sensor.fieldNames.empty(), mine && selected.level == 1));
         bool valueFound = false;
         for (size_t i = 0; i < sensor.fieldNames.size(); i++) {
-            JoinCells(sensor.fieldNames[i].Text(), L'\t', sensor.fieldTexts[i].Text(), text);
             bool select = false;
             if (mine && selected.level == 2 && !valueFound) {
                 SelectionKey(sensor.fieldNames[i], name);
                 select = valueFound = name.Equals(selected.valueName) && !name.IsEmpty();
             }
-            add(2, text, ValueImage, false, select);
+            JoinCells(sensor.fieldNames[i].Text(), L'\t', sensor.fieldTexts[i].Text(), add(2, ValueImage, false, select));
         }
     }
     if (sensors.empty()) {
-        WideString note(windows7OrLater ? L"No Sensors found" : L"No Sensors found\tOnly Windows 7 and above is supported");
-        add(1, note, RootImage, false, true);
+        add(1, RootImage, false, true)
+            .Assign(windows7OrLater ? L"No Sensors found" : L"No Sensors found\tOnly Windows 7 and above is supported");
     }
 }
