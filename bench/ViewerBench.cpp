@@ -233,6 +233,8 @@ private:
         HWND plain = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | TVS_HASBUTTONS,
                                      rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, m_window,
                                      nullptr, m_instance, nullptr);
+        // The same font as the viewer's tree: text widths are measured for every row.
+        SendMessageW(plain, WM_SETFONT, (WPARAM)SendMessageW(tree, WM_GETFONT, 0, 0), FALSE);
         ShowWindow(plain, SW_HIDE);
         for (int round = 0; round < 21; round++) {
             LoadMeter meter;
@@ -297,6 +299,8 @@ private:
         HWND copy = CreateWindowExW(0, WC_TREEVIEWW, L"", GetWindowLongW(Item(IDC_SENSOR_TREE), GWL_STYLE) & ~WS_VISIBLE,
                                     rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, m_window,
                                     nullptr, m_instance, nullptr);
+        HFONT font = (HFONT)SendMessageW(Item(IDC_SENSOR_TREE), WM_GETFONT, 0, 0);
+        SendMessageW(copy, WM_SETFONT, (WPARAM)font, FALSE);
         TreeList list;
         list.AttachTreeList(copy, m_instance,
                             TreeListFlags::KeepChildrenOnCollapse | TreeListFlags::KeepImages | TreeListFlags::StaticHeader);
@@ -370,6 +374,7 @@ private:
         HWND plain = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_BORDER | TVS_HASBUTTONS, rect.left, rect.top,
                                      rect.right - rect.left, rect.bottom - rect.top, m_window, nullptr, m_instance,
                                      nullptr);
+        SendMessageW(plain, WM_SETFONT, (WPARAM)font, FALSE);
         ShowWindow(copy, SW_HIDE);
         ShowWindow(plain, SW_SHOW);
         for (int round = 0; round < 11; round++) {
