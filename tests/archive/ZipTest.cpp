@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "archive/Crc32.h"
 #include "archive/Inflate.h"
 #include "ArchiveTestSupport.h"
 #include "archive/PosixFileSystem.h"
@@ -402,4 +403,43 @@ TEST(Inflate, StreamsOfEveryKindInPiecesOfAnySize)
         }
     }
     EXPECT_EQ(13, cases);
+}
+
+TEST(Crc32, AnyLengthAlignmentAndSplitGivesTheBitwiseValue)
+{
+    // The definition, one bit at a time.
+    auto reference = [](const unsigned char* data, size_t size) {
+        uint32_t crc = 0xFFFFFFFFu;
+        for (size_t i = 0; i < size; i++) {
+            crc ^= data[i];
+            for (int k = 0; k < 8; k++) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    std::vector<unsigned char> data(5000);
+    uint32_t seed = 12345;
+    for (unsigned char& byte : data) {
+        seed = seed * 1103515245u + 12345u;
+        byte = (unsigned char)(seed >> 16);
+    }
+    const unsigned char check[] = "123456789";
+    EXPECT_EQ(0xCBF43926u, Crc32(check, 9));
+    EXPECT_EQ(0u, Crc32(nullptr, 0));
+    // Lengths around every block size the fast paths use, from every alignment.
+    for (size_t offset = 0; offset < 16; offset++)
+        for (size_t size = 0; size + offset <= data.size(); size += size < 300 ? 1 : 97)
+            ASSERT_EQ(reference(data.data() + offset, size), Crc32(data.data() + offset, size))
+                << "offset " << offset << " size " << size;
+    // Pieces of any size continue one another.
+    for (size_t piece : {1u, 7u, 15u, 63u, 64u, 65u, 130u, 1000u}) {
+        uint32_t crc = 0;
+        for (size_t at = 0; at < data.size(); at += piece)
+            crc = UpdateCrc32(crc, data.data() + at, std::min(piece, data.size() - at));
+        EXPECT_EQ(reference(data.data(), data.size()), crc) << "pieces of " << piece;
+    }
+    // Runs of one byte value, all zero and all ones, where folding errors cancel least.
+    for (unsigned char value : {0x00, 0xFF}) {
+        std::vector<unsigned char> run(1024, value);
+        EXPECT_EQ(reference(run.data(), run.size()), Crc32(run.data(), run.size()));
+    }
 }
