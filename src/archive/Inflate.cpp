@@ -76,6 +76,12 @@ uint32_t Meaning(Alphabet alphabet, int symbol)
 
 // Builds the table of a canonical code; false when the lengths over-subscribe the code
 // space. Codes the lengths leave unused decode as 0.
+//
+// The main table grows with the code lengths: the codes of length 1 are written into a
+// table of 2 entries, which is then doubled by copying, the codes of length 2 are written
+// into those 4, and so on up to the main table's size; so each short code is written once
+// and the copies replicate it wherever its bits come first. Codes are taken in canonical
+// order and carried bit-reversed, as the stream carries them.
 bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
 {
     const int mainBits = alphabet == Alphabet::LiteralLength ? LiteralMainBits
@@ -91,54 +97,77 @@ bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
         left -= counts[len];
         if (left < 0) return false;
     }
-    uint16_t next[16];
-    next[1] = 0;
-    for (int len = 1; len < 15; len++) next[len + 1] = (uint16_t)((next[len] + counts[len]) << 1);
-    // Each symbol's code, bit-reversed as the stream carries it.
-    uint16_t reversed[320];
-    for (int i = 0; i < n; i++) {
-        int len = lengths[i];
-        if (!len) continue;
-        int code = next[len]++;
-        int r = 0;
-        for (int b = 0; b < len; b++) r |= ((code >> b) & 1) << (len - 1 - b);
-        reversed[i] = (uint16_t)r;
-    }
+    // The symbols by length, each length in symbol order: the canonical order.
+    uint16_t offsets[16];
+    offsets[1] = 0;
+    for (int len = 1; len < 15; len++) offsets[len + 1] = (uint16_t)(offsets[len] + counts[len]);
+    uint16_t sorted[320];
+    for (int i = 0; i < n; i++)
+        if (lengths[i]) sorted[offsets[lengths[i]]++] = (uint16_t)i;
+
+    uint32_t* entries = table.entries;
     const uint32_t mainSize = 1u << mainBits;
-    // A complete code fills every entry; only an incomplete one leaves holes to clear.
+    // A complete code fills every entry; an incomplete one leaves holes that must read 0,
+    // and zeros in the first table are copied along with it.
     const bool complete = left == 0;
-    if (!complete) memset(table.entries, 0, mainSize * sizeof(uint32_t));
+    entries[0] = entries[1] = 0;
+    uint16_t reversed[320];
+    uint32_t code = 0;  // the next code, bit-reversed
+    uint32_t size = 2;
+    int next = 0;
+    for (int len = 1; len < 16; len++) {
+        for (int c = 0; c < counts[len]; c++) {
+            int symbol = sorted[next++];
+            reversed[symbol] = (uint16_t)code;
+            if (len <= mainBits) {
+                uint32_t meaning = Meaning(alphabet, symbol);
+                entries[code] = meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) |
+                                              (uint32_t)len << 5
+                                        : 0;
+            }
+            // The canonical successor: add one to the code, seen from its first bit.
+            uint32_t bit = 1u << (len - 1);
+            while (code & bit) {
+                code ^= bit;
+                bit >>= 1;
+            }
+            code |= bit;
+        }
+        if (len < mainBits) {
+            memcpy(entries + size, entries, size * sizeof(uint32_t));
+            size <<= 1;
+        }
+    }
     // Subtables: one per main index that begins longer codes, as deep as its longest code.
     uint8_t depth[1 << LiteralMainBits];
     memset(depth, 0, mainSize);
+    bool longCodes = false;
     for (int i = 0; i < n; i++)
         if (lengths[i] > mainBits) {
             uint32_t prefix = reversed[i] & (mainSize - 1);
             if (lengths[i] - mainBits > depth[prefix]) depth[prefix] = (uint8_t)(lengths[i] - mainBits);
+            longCodes = true;
         }
+    if (!longCodes) return true;
     uint32_t used = mainSize;
     for (uint32_t prefix = 0; prefix < mainSize; prefix++) {
         if (!depth[prefix]) continue;
-        uint32_t size = 1u << depth[prefix];
-        if (used + size > TableEntries) return false;  // cannot happen with valid lengths
-        if (!complete) memset(table.entries + used, 0, size * sizeof(uint32_t));
-        table.entries[prefix] = used << 16 | SubtableFlag | depth[prefix];
-        used += size;
+        uint32_t subtableSize = 1u << depth[prefix];
+        if (used + subtableSize > TableEntries) return false;  // cannot happen with valid lengths
+        if (!complete) memset(entries + used, 0, subtableSize * sizeof(uint32_t));
+        entries[prefix] = used << 16 | SubtableFlag | depth[prefix];
+        used += subtableSize;
     }
     for (int i = 0; i < n; i++) {
         int len = lengths[i];
-        if (!len) continue;
+        if (len <= mainBits) continue;
         uint32_t meaning = Meaning(alphabet, i);
         uint32_t entry =
             meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << 5 : 0;
-        if (len <= mainBits) {
-            for (uint32_t fill = reversed[i]; fill < mainSize; fill += 1u << len) table.entries[fill] = entry;
-        } else {
-            uint32_t pointer = table.entries[reversed[i] & (mainSize - 1)];
-            uint32_t base = EntryValue(pointer), bits = EntryLength(pointer);
-            for (uint32_t fill = (uint32_t)reversed[i] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
-                table.entries[base + fill] = entry;
-        }
+        uint32_t pointer = entries[reversed[i] & (mainSize - 1)];
+        uint32_t base = EntryValue(pointer), bits = EntryLength(pointer);
+        for (uint32_t fill = (uint32_t)reversed[i] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
+            entries[base + fill] = entry;
     }
     return true;
 }
