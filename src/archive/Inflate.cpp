@@ -330,7 +330,7 @@ bool Codes(State& s, const Table& literals, const Table& distances)
     for (;;) {
         // The fast path: enough input for 8-byte refills, room for the longest match (and
         // the copy's overrun) in the buffer and within the limit.
-        if (s.inLength - s.inPos >= 8 && s.pos + 258 <= capacity && s.limit - s.produced >= 258) {
+        if (s.inLength - s.inPos >= 16 && s.pos + 258 <= capacity && s.limit - s.produced >= 258) {
             uint64_t bits = s.bits;
             int count = s.count;
             size_t inPos = s.inPos;
@@ -338,36 +338,52 @@ bool Codes(State& s, const Table& literals, const Table& distances)
             // Output before the buffer's first byte: what the window has lost, so that the
             // bytes produced so far are pos + before.
             const uint64_t before = s.produced - s.pos;
-            const size_t inLimit = s.inLength - 8;
+            // A step refills twice at most, 7 bytes each.
+            const size_t inLimit = s.inLength - 16;
             uint64_t room = s.limit - s.produced - 258;
             const size_t posLimit = capacity - 258 < s.pos + room ? capacity - 258 : (size_t)(s.pos + room);
             const unsigned char* input = s.input;
-            while (inPos <= inLimit && pos <= posLimit) {
+            const uint32_t* literalEntries = literals.entries;
+            const uint32_t* distanceEntries = distances.entries;
+            // Branch-free refill to at least 56 bits; bits past `count` are always either
+            // zero or the stream's next bits, so refilling a full buffer changes nothing.
+            auto refill = [&] {
                 uint64_t word;
                 memcpy(&word, input + inPos, 8);
                 bits |= word << count;
                 inPos += (size_t)((63 - count) >> 3);
                 count |= 56;
-                // At least 56 bits: three literals (15 each), or a length with its extra bits
-                // (20) and a distance with its own (28). Each code is consumed as soon as it
-                // is looked up, so that the next lookup need not wait for what it means.
-                uint32_t entry = literals.entries[bits & literalMask];
+            };
+            refill();
+            // The main-table entry of the next code is looked up as soon as its bits are
+            // there (11 of them), before the work on the current code: the lookup's
+            // latency then overlaps that work. A subtable is followed after the next
+            // refill, when all 15 bits are.
+            uint32_t entry = literalEntries[bits & literalMask];
+            while (inPos <= inLimit && pos <= posLimit) {
+                refill();
                 if (entry & SubtableFlag) entry = Lookup(literals, bits);
                 // A code and its extra bits go in one shift; the extra bits are taken from
-                // the bits as they were, beside the next lookup.
+                // the bits as they were.
                 const uint64_t saved = bits;
                 uint32_t consumed = EntryLength(entry);
                 bits >>= consumed;
                 count -= (int)consumed;
                 if (entry & LiteralFlag) {
+                    // At least 41 bits are left: two more literals (15 each) leave 11 for
+                    // the next lookup.
                     out[pos++] = (unsigned char)EntryValue(entry);
-                    for (int more = 0; more < 2; more++) {
-                        entry = literals.entries[bits & literalMask];
-                        if (!(entry & LiteralFlag)) break;  // decoded again after the refill
-                        bits >>= EntryLength(entry);
-                        count -= (int)EntryLength(entry);
-                        out[pos++] = (unsigned char)EntryValue(entry);
-                    }
+                    entry = literalEntries[bits & literalMask];
+                    if (!(entry & LiteralFlag)) continue;
+                    bits >>= EntryLength(entry);
+                    count -= (int)EntryLength(entry);
+                    out[pos++] = (unsigned char)EntryValue(entry);
+                    entry = literalEntries[bits & literalMask];
+                    if (!(entry & LiteralFlag)) continue;
+                    bits >>= EntryLength(entry);
+                    count -= (int)EntryLength(entry);
+                    out[pos++] = (unsigned char)EntryValue(entry);
+                    entry = literalEntries[bits & literalMask];
                     continue;
                 }
                 if (!entry || (entry & EndFlag)) {
@@ -376,9 +392,10 @@ bool Codes(State& s, const Table& literals, const Table& distances)
                     count += (int)consumed;
                     break;
                 }
+                // A length with its extra bits (20 at most) leaves 36 for the distance (28).
                 size_t length =
                     EntryValue(entry) + ((uint32_t)(saved >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
-                entry = distances.entries[bits & distanceMask];
+                entry = distanceEntries[bits & distanceMask];
                 if (entry & SubtableFlag) entry = Lookup(distances, bits);
                 if (!entry) {
                     s.produced = pos + before;
@@ -395,6 +412,8 @@ bool Codes(State& s, const Table& literals, const Table& distances)
                     s.failure = InflateResult::Corrupt;
                     return false;
                 }
+                refill();
+                entry = literalEntries[bits & literalMask];
                 CopyMatch(out + pos, distance, length);
                 pos += length;
             }
