@@ -316,25 +316,10 @@ TEST(CrashCapture, ASecondFaultDuringTheFirstGoesToTheSystem)
 
 namespace {
 
-std::string AnsiText(const std::wstring& text)
-{
-    char bytes[1024];
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return std::string(bytes, n > 0 ? (size_t)n - 1 : 0);
-}
-
-const char* const Boundary = FormBoundaryLine;
-
-std::string FieldPart(const std::string& name, const std::string& value)
-{
-    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
-
-std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content)
-{
-    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
-}
+using nettest::Ansi;
+using nettest::ClosingPart;
+using nettest::FieldPart;
+using nettest::FilePart;
 
 }  // namespace
 
@@ -361,10 +346,10 @@ TEST(ProblemReport, SendDeliversTheFormToTheReportService)
     WideString identity;
     ASSERT_TRUE(MachineIdentity(identity, IdentityPurpose::ProblemReport));
     std::string expected = FieldPart("a", "r") + FieldPart("p", "Orvane") + FieldPart("s", "") +
-                           FieldPart("v", "1.07") + FieldPart("g", AnsiText(identity.Text())) +
-                           FieldPart("e", AnsiText(answer.email)) + FieldPart("x", AnsiText(answer.description)) +
+                           FieldPart("v", "1.07") + FieldPart("g", Ansi(identity.Text())) +
+                           FieldPart("e", Ansi(answer.email)) + FieldPart("x", Ansi(answer.description)) +
                            FilePart("d", "orvane_Debug.dmp", crash.dump) +
-                           FilePart("t", "orvane_Debug.txt", crash.text) + std::string(Boundary) + "--\r\n";
+                           FilePart("t", "orvane_Debug.txt", crash.text) + ClosingPart();
     EXPECT_FALSE(crash.dump.empty());
     EXPECT_TRUE(request.body == expected) << "the form differs: " << request.body.size() << " bytes against "
                                           << expected.size();
@@ -385,8 +370,8 @@ TEST(ProblemReport, SendDeliversTheFormToTheReportService)
     std::string command = "/usr/bin/python3 '" + harness::UnixPath(harness::SourceDir() + L"tests\\net\\check_multipart.py") +
                           "' '" + request.Header("Content-Type") + "' '" + harness::UnixPath(folder + L"body.bin") + "'";
     const char* names[] = {"a", "p", "s", "v", "g", "e", "x"};
-    std::string values[] = {"r", "Orvane", "", "1.07", AnsiText(identity.Text()), AnsiText(answer.email),
-                            AnsiText(answer.description)};
+    std::string values[] = {"r", "Orvane", "", "1.07", Ansi(identity.Text()), Ansi(answer.email),
+                            Ansi(answer.description)};
     for (int i = 0; i < 7; i++) command += std::string(" 'field:") + names[i] + "=" + hex(values[i]) + "'";
     command += " 'file:d=orvane_Debug.dmp=" + harness::UnixPath(folder + L"dump.bin") + "'";
     command += " 'file:t=orvane_Debug.txt=" + harness::UnixPath(folder + L"text.bin") + "'";

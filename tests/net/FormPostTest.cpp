@@ -12,34 +12,14 @@
 
 namespace {
 
+using nettest::Ansi;
+using nettest::ClosingPart;
 using nettest::EveryByte;
+using nettest::FieldPart;
+using nettest::FilePart;
 using nettest::Server;
 
-const char* const Boundary = "-------------------------------1234567890123";
 const char* const ContentType = "multipart/form-data; boundary=-----------------------------1234567890123";
-
-std::string Ansi(const wchar_t* text)
-{
-    char bytes[512];
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return std::string(bytes, n > 0 ? (size_t)n - 1 : 0);
-}
-
-std::string FieldPart(const std::string& name, const std::string& value)
-{
-    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
-
-std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content)
-{
-    return std::string(Boundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
-}
-
-std::string ClosingPart()
-{
-    return std::string(Boundary) + "--\r\n";
-}
 
 std::wstring Wide(const std::string& text)
 {

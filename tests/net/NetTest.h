@@ -19,6 +19,36 @@ inline std::string EveryByte(size_t size)
     return bytes;
 }
 
+// A text in the ANSI code page, as the program sends it.
+inline std::string Ansi(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)text.size(), &bytes[0], n, nullptr, nullptr);
+    return bytes;
+}
+
+// The parts of a multipart form as a service receives them (the boundary written out
+// here, not taken from the program).
+const char* const FormBoundary = "-------------------------------1234567890123";
+
+inline std::string FieldPart(const std::string& name, const std::string& value)
+{
+    return std::string(FormBoundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+           "\r\n";
+}
+
+inline std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content)
+{
+    return std::string(FormBoundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+           fileName + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+}
+
+inline std::string ClosingPart()
+{
+    return std::string(FormBoundary) + "--\r\n";
+}
+
 inline std::wstring Widened(const std::string& bytes)
 {
     std::wstring text;
