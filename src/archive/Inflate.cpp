@@ -74,6 +74,14 @@ uint32_t Meaning(Alphabet alphabet, int symbol)
     return 0;
 }
 
+// The entry of `symbol` with a code of `len` bits: its meaning with the code's length and
+// the bits to consume (code and extra bits); 0 for a symbol deflate forbids.
+inline uint32_t CodeEntry(Alphabet alphabet, int symbol, int len)
+{
+    uint32_t meaning = Meaning(alphabet, symbol);
+    return meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << 5 : 0;
+}
+
 // Builds the table of a canonical code; false when the lengths over-subscribe the code
 // space. Codes the lengths leave unused decode as 0.
 //
@@ -119,12 +127,7 @@ bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
         for (int c = 0; c < counts[len]; c++) {
             int symbol = sorted[next++];
             reversed[symbol] = (uint16_t)code;
-            if (len <= mainBits) {
-                uint32_t meaning = Meaning(alphabet, symbol);
-                entries[code] = meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) |
-                                              (uint32_t)len << 5
-                                        : 0;
-            }
+            if (len <= mainBits) entries[code] = CodeEntry(alphabet, symbol, len);
             // The canonical successor: add one to the code, seen from its first bit.
             uint32_t bit = 1u << (len - 1);
             while (code & bit) {
@@ -161,9 +164,7 @@ bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
     for (int i = 0; i < n; i++) {
         int len = lengths[i];
         if (len <= mainBits) continue;
-        uint32_t meaning = Meaning(alphabet, i);
-        uint32_t entry =
-            meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << 5 : 0;
+        uint32_t entry = CodeEntry(alphabet, i, len);
         uint32_t pointer = entries[reversed[i] & (mainSize - 1)];
         uint32_t base = EntryValue(pointer), bits = EntryLength(pointer);
         for (uint32_t fill = (uint32_t)reversed[i] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
