@@ -3,6 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
+
 #include <new>
 
 namespace {
@@ -125,8 +129,8 @@ bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
     int next = 0;
     for (int len = 1; len < 16; len++) {
         for (int c = 0; c < counts[len]; c++) {
-            int symbol = sorted[next++];
-            reversed[symbol] = (uint16_t)code;
+            int symbol = sorted[next];
+            reversed[next++] = (uint16_t)code;  // in canonical order, as `sorted`
             if (len <= mainBits) entries[code] = CodeEntry(alphabet, symbol, len);
             // The canonical successor: add one to the code, seen from its first bit.
             uint32_t bit = 1u << (len - 1);
@@ -142,32 +146,27 @@ bool Build(Table& table, const uint8_t* lengths, int n, Alphabet alphabet)
         }
     }
     // Subtables: one per main index that begins longer codes, as deep as its longest code.
-    uint8_t depth[1 << LiteralMainBits];
-    memset(depth, 0, mainSize);
-    bool longCodes = false;
-    for (int i = 0; i < n; i++)
-        if (lengths[i] > mainBits) {
-            uint32_t prefix = reversed[i] & (mainSize - 1);
-            if (lengths[i] - mainBits > depth[prefix]) depth[prefix] = (uint8_t)(lengths[i] - mainBits);
-            longCodes = true;
-        }
-    if (!longCodes) return true;
+    // The long codes come last in canonical order, and the deepest code of a main index
+    // comes last among them; until its subtable is made, the main entry of an index that
+    // begins long codes reads 0 (no short code has its bits), so it can hold the depth.
+    int shortCodes = 0;
+    for (int len = 1; len <= mainBits; len++) shortCodes += counts[len];
+    for (int k = shortCodes; k < next; k++)
+        entries[reversed[k] & (mainSize - 1)] = (uint32_t)(lengths[sorted[k]] - mainBits);
     uint32_t used = mainSize;
-    for (uint32_t prefix = 0; prefix < mainSize; prefix++) {
-        if (!depth[prefix]) continue;
-        uint32_t subtableSize = 1u << depth[prefix];
-        if (used + subtableSize > TableEntries) return false;  // cannot happen with valid lengths
-        if (!complete) memset(entries + used, 0, subtableSize * sizeof(uint32_t));
-        entries[prefix] = used << 16 | SubtableFlag | depth[prefix];
-        used += subtableSize;
-    }
-    for (int i = 0; i < n; i++) {
-        int len = lengths[i];
-        if (len <= mainBits) continue;
-        uint32_t entry = CodeEntry(alphabet, i, len);
-        uint32_t pointer = entries[reversed[i] & (mainSize - 1)];
+    for (int k = shortCodes; k < next; k++) {
+        int symbol = sorted[k], len = lengths[symbol];
+        uint32_t& pointer = entries[reversed[k] & (mainSize - 1)];
+        if (!(pointer & SubtableFlag)) {
+            uint32_t subtableSize = 1u << pointer;
+            if (used + subtableSize > TableEntries) return false;  // cannot happen with valid lengths
+            if (!complete) memset(entries + used, 0, subtableSize * sizeof(uint32_t));
+            pointer = used << 16 | SubtableFlag | pointer;
+            used += subtableSize;
+        }
+        uint32_t entry = CodeEntry(alphabet, symbol, len);
         uint32_t base = EntryValue(pointer), bits = EntryLength(pointer);
-        for (uint32_t fill = (uint32_t)reversed[i] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
+        for (uint32_t fill = (uint32_t)reversed[k] >> mainBits; fill < (1u << bits); fill += 1u << (len - mainBits))
             entries[base + fill] = entry;
     }
     return true;
@@ -321,8 +320,12 @@ inline void CopyMatch(unsigned char* to, size_t distance, size_t length)
 }
 
 // The hot loop keeps the bit buffer and the output position in locals: writes through the
-// output pointer could otherwise alias the state and force reloads.
-bool Codes(State& s, const Table& literals, const Table& distances)
+// output pointer could otherwise alias the state and force reloads. It is compiled twice on
+// x86 (see Codes below), so it is always inlined into its two callers.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((always_inline))
+#endif
+inline bool CodesBody(State& s, const Table& literals, const Table& distances)
 {
     const size_t capacity = WindowSize + ChunkSize;
     unsigned char* out = s.out;
@@ -387,7 +390,7 @@ bool Codes(State& s, const Table& literals, const Table& distances)
                     entry = literalEntries[bits & literalMask];
                     continue;
                 }
-                if (!entry || (entry & EndFlag)) {
+                if (entry < (1u << 16)) {
                     // The careful path ends the block or rejects the code.
                     bits = saved;
                     count += (int)consumed;
@@ -398,22 +401,16 @@ bool Codes(State& s, const Table& literals, const Table& distances)
                     EntryValue(entry) + ((uint32_t)(saved >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
                 entry = distanceEntries[bits & distanceMask];
                 if (entry & SubtableFlag) entry = Lookup(distances, bits);
-                if (!entry) {
-                    s.produced = pos + before;
-                    s.failure = InflateResult::Corrupt;
-                    return false;
-                }
                 const uint64_t distanceBits = bits;
                 bits >>= EntryLength(entry);
                 count -= (int)EntryLength(entry);
                 size_t distance =
                     EntryValue(entry) + ((uint32_t)(distanceBits >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
-                if (distance > pos + before) {
+                if (distance - 1 >= pos + before) {
                     s.produced = pos + before;
                     s.failure = InflateResult::Corrupt;
                     return false;
                 }
-                refill();
                 entry = literalEntries[bits & literalMask];
                 CopyMatch(out + pos, distance, length);
                 pos += length;
@@ -464,6 +461,41 @@ bool Codes(State& s, const Table& literals, const Table& distances)
         s.produced += length;
     }
 }
+
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+// Processors with BMI2 shift by a register without the count in CL and take the low bits
+// of a word in one instruction (SHRX, BZHI): the decoder's shift-and-mask chains get
+// shorter. The same loop is compiled once for them and once for any x86.
+bool HasBmi2()
+{
+    static const bool has = [] {
+        unsigned int a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+        return (b & bit_BMI) != 0 && (b & bit_BMI2) != 0;
+    }();
+    return has;
+}
+
+__attribute__((target("bmi,bmi2"))) bool CodesBmi2(State& s, const Table& literals, const Table& distances)
+{
+    return CodesBody(s, literals, distances);
+}
+
+bool CodesPlain(State& s, const Table& literals, const Table& distances)
+{
+    return CodesBody(s, literals, distances);
+}
+
+bool Codes(State& s, const Table& literals, const Table& distances)
+{
+    return HasBmi2() ? CodesBmi2(s, literals, distances) : CodesPlain(s, literals, distances);
+}
+#else
+bool Codes(State& s, const Table& literals, const Table& distances)
+{
+    return CodesBody(s, literals, distances);
+}
+#endif
 
 bool Stored(State& s)
 {
