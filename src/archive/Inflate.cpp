@@ -342,7 +342,7 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
             // Output before the buffer's first byte: what the window has lost, so that the
             // bytes produced so far are pos + before.
             const uint64_t before = s.produced - s.pos;
-            // A step refills twice at most, 7 bytes each.
+            // A step refills once, reading 8 bytes.
             const size_t inLimit = s.inLength - 16;
             uint64_t room = s.limit - s.produced - 258;
             const size_t posLimit = capacity - 258 < s.pos + room ? capacity - 258 : (size_t)(s.pos + room);
@@ -351,6 +351,8 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
             const uint32_t* distanceEntries = distances.entries;
             // Branch-free refill to at least 56 bits; bits past `count` are always either
             // zero or the stream's next bits, so refilling a full buffer changes nothing.
+            // Right after a refill all 64 bits are the stream's (`count` leaves out the
+            // part of the byte at `inPos` that is already there), and a step starts there.
             auto refill = [&] {
                 uint64_t word;
                 memcpy(&word, input + inPos, 8);
@@ -362,7 +364,8 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
             // The main-table entry of the next code is looked up as soon as its bits are
             // there (11 of them), before the work on the current code: the lookup's
             // latency then overlaps that work. A subtable is followed after the next
-            // refill, when all 15 bits are.
+            // refill, when all 15 bits are. Three literals (15 bits each) leave 19 of the
+            // 64; a length and a distance with their extra bits (20 and 28) leave 16.
             uint32_t entry = literalEntries[bits & literalMask];
             while (inPos <= inLimit && pos <= posLimit) {
                 refill();
@@ -374,8 +377,7 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                 bits >>= consumed;
                 count -= (int)consumed;
                 if (entry & LiteralFlag) {
-                    // At least 41 bits are left: two more literals (15 each) leave 11 for
-                    // the next lookup.
+                    // Two more literals, and the next lookup from what they leave.
                     out[pos++] = (unsigned char)EntryValue(entry);
                     entry = literalEntries[bits & literalMask];
                     if (!(entry & LiteralFlag)) continue;
@@ -390,13 +392,15 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                     entry = literalEntries[bits & literalMask];
                     continue;
                 }
+                // Lengths start at 3: only the end of the block and a code no table holds
+                // have no value.
                 if (entry < (1u << 16)) {
                     // The careful path ends the block or rejects the code.
                     bits = saved;
                     count += (int)consumed;
                     break;
                 }
-                // A length with its extra bits (20 at most) leaves 36 for the distance (28).
+                // A length with its extra bits (20 at most) leaves 44 for the distance (28).
                 size_t length =
                     EntryValue(entry) + ((uint32_t)(saved >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
                 entry = distanceEntries[bits & distanceMask];
@@ -406,6 +410,8 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                 count -= (int)EntryLength(entry);
                 size_t distance =
                     EntryValue(entry) + ((uint32_t)(distanceBits >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
+                // A code no table holds reads 0 and gives distance 0: one test rejects it
+                // and a distance beyond the output so far.
                 if (distance - 1 >= pos + before) {
                     s.produced = pos + before;
                     s.failure = InflateResult::Corrupt;
