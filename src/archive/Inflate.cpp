@@ -19,23 +19,30 @@ const size_t CopySlack = 16;
 // A decoding table: a main table indexed by the next `mainBits` bits of the stream, and
 // subtables for longer codes. Each entry carries what a symbol means, so that the hot loop
 // needs one lookup per symbol:
-//   bits 0-4    the bits to consume: the code's full length and the extra bits that
+//   bits 0-5    the bits to consume: the code's full length and the extra bits that
 //               follow it (lengths and distances); a subtable pointer: its index bits
-//   bits 5-9    the code's full length alone
-//   bit 10      a literal (or, in the code-length code, a plain symbol)
-//   bit 11      the end of the block
-//   bit 12      a pointer to a subtable
+//   bits 8-12   the code's full length alone
+//   bit 13      a literal (or, in the code-length code, a plain symbol)
+//   bit 14      the end of the block
+//   bit 15      a pointer to a subtable
 //   bits 16-31  the literal, the base of a length or distance, or the subtable's offset
 // An entry of 0 is a code the table does not hold (or a symbol that deflate forbids).
-const uint32_t LengthMask = 31;
-const uint32_t LiteralFlag = 1u << 10;
-const uint32_t EndFlag = 1u << 11;
-const uint32_t SubtableFlag = 1u << 12;
+const uint32_t LengthMask = 63;
+const int CodeShift = 8;
+const uint32_t LiteralFlag = 1u << 13;
+const uint32_t EndFlag = 1u << 14;
+const uint32_t SubtableFlag = 1u << 15;
 
 inline uint32_t EntryLength(uint32_t entry) { return entry & LengthMask; }
-inline uint32_t EntryCode(uint32_t entry) { return (entry >> 5) & 31; }
+inline uint32_t EntryCode(uint32_t entry) { return (entry >> CodeShift) & 31; }
 inline uint32_t EntryExtra(uint32_t entry) { return EntryLength(entry) - EntryCode(entry); }
 inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+// The extra bits of a length or distance whose code starts `bits`: those up to the
+// entry's bits to consume (28 at most), past its code.
+inline uint32_t ExtraBits(uint32_t entry, uint64_t bits)
+{
+    return ((uint32_t)bits & ((1u << EntryLength(entry)) - 1)) >> EntryCode(entry);
+}
 
 enum class Alphabet { LiteralLength, Distance, Plain };
 
@@ -67,10 +74,10 @@ uint32_t Meaning(Alphabet alphabet, int symbol)
     case Alphabet::LiteralLength:
         if (symbol < 256) return (uint32_t)symbol << 16 | LiteralFlag;
         if (symbol == 256) return EndFlag;
-        if (symbol < 286) return (uint32_t)LengthBase[symbol - 257] << 16 | (uint32_t)LengthExtra[symbol - 257] << 5;
+        if (symbol < 286) return (uint32_t)LengthBase[symbol - 257] << 16 | (uint32_t)LengthExtra[symbol - 257] << CodeShift;
         return 0;
     case Alphabet::Distance:
-        if (symbol < 30) return (uint32_t)DistanceBase[symbol] << 16 | (uint32_t)DistanceExtra[symbol] << 5;
+        if (symbol < 30) return (uint32_t)DistanceBase[symbol] << 16 | (uint32_t)DistanceExtra[symbol] << CodeShift;
         return 0;
     case Alphabet::Plain:
         return (uint32_t)symbol << 16 | LiteralFlag;
@@ -83,7 +90,7 @@ uint32_t Meaning(Alphabet alphabet, int symbol)
 inline uint32_t CodeEntry(Alphabet alphabet, int symbol, int len)
 {
     uint32_t meaning = Meaning(alphabet, symbol);
-    return meaning ? (meaning & ~(31u << 5)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << 5 : 0;
+    return meaning ? (meaning & ~(31u << CodeShift)) | ((uint32_t)len + EntryCode(meaning)) | (uint32_t)len << CodeShift : 0;
 }
 
 // Builds the table of a canonical code; false when the lengths over-subscribe the code
@@ -336,7 +343,10 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
         // the copy's overrun) in the buffer and within the limit.
         if (s.inLength - s.inPos >= 16 && s.pos + 258 <= capacity && s.limit - s.produced >= 258) {
             uint64_t bits = s.bits;
-            int count = s.count;
+            // Only the low 6 bits of `count` matter here (the count is 0..63): whole entries
+            // are subtracted, as their bits to consume are their low 6 bits, and the shifts
+            // by it take those 6 bits alone.
+            uint32_t count = (uint32_t)s.count;
             size_t inPos = s.inPos;
             size_t pos = s.pos;
             // Output before the buffer's first byte: what the window has lost, so that the
@@ -356,8 +366,8 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
             auto refill = [&] {
                 uint64_t word;
                 memcpy(&word, input + inPos, 8);
-                bits |= word << count;
-                inPos += (size_t)((63 - count) >> 3);
+                bits |= word << (count & 63);
+                inPos += (size_t)((~count & 63) >> 3);
                 count |= 56;
             };
             refill();
@@ -373,21 +383,20 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                 // A code and its extra bits go in one shift; the extra bits are taken from
                 // the bits as they were.
                 const uint64_t saved = bits;
-                uint32_t consumed = EntryLength(entry);
-                bits >>= consumed;
-                count -= (int)consumed;
+                bits >>= EntryLength(entry);
+                count -= entry;
                 if (entry & LiteralFlag) {
                     // Two more literals, and the next lookup from what they leave.
                     out[pos++] = (unsigned char)EntryValue(entry);
                     entry = literalEntries[bits & literalMask];
                     if (!(entry & LiteralFlag)) continue;
                     bits >>= EntryLength(entry);
-                    count -= (int)EntryLength(entry);
+                    count -= entry;
                     out[pos++] = (unsigned char)EntryValue(entry);
                     entry = literalEntries[bits & literalMask];
                     if (!(entry & LiteralFlag)) continue;
                     bits >>= EntryLength(entry);
-                    count -= (int)EntryLength(entry);
+                    count -= entry;
                     out[pos++] = (unsigned char)EntryValue(entry);
                     entry = literalEntries[bits & literalMask];
                     continue;
@@ -397,19 +406,17 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                 if (entry < (1u << 16)) {
                     // The careful path ends the block or rejects the code.
                     bits = saved;
-                    count += (int)consumed;
+                    count += entry;
                     break;
                 }
                 // A length with its extra bits (20 at most) leaves 44 for the distance (28).
-                size_t length =
-                    EntryValue(entry) + ((uint32_t)(saved >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
+                size_t length = EntryValue(entry) + ExtraBits(entry, saved);
                 entry = distanceEntries[bits & distanceMask];
                 if (entry & SubtableFlag) entry = Lookup(distances, bits);
                 const uint64_t distanceBits = bits;
                 bits >>= EntryLength(entry);
-                count -= (int)EntryLength(entry);
-                size_t distance =
-                    EntryValue(entry) + ((uint32_t)(distanceBits >> EntryCode(entry)) & ((1u << EntryExtra(entry)) - 1));
+                count -= entry;
+                size_t distance = EntryValue(entry) + ExtraBits(entry, distanceBits);
                 // A code no table holds reads 0 and gives distance 0: one test rejects it
                 // and a distance beyond the output so far.
                 if (distance - 1 >= pos + before) {
@@ -422,7 +429,7 @@ inline bool CodesBody(State& s, const Table& literals, const Table& distances)
                 pos += length;
             }
             s.bits = bits;
-            s.count = count;
+            s.count = (int)(count & 63);
             s.inPos = inPos;
             s.pos = pos;
             s.produced = pos + before;
