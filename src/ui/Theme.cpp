@@ -397,7 +397,12 @@ int IconImageList::Draw(int index, HDC dc, int x, int y, UINT style) const
 
 int IconImageList::DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style)
 {
-    if (!m_list || (m_flags & IconListFlags::SystemList) || SurfaceBitsPerPixel(dc) != 32)
+    return DrawOver(background, index, dc, x, y, style, SurfaceBitsPerPixel(dc));
+}
+
+int IconImageList::DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style, int surfaceBits)
+{
+    if (!m_list || (m_flags & IconListFlags::SystemList) || surfaceBits != 32)
         return Draw(index, dc, x, y, style);
     int count = ImageList_GetImageCount(m_list);
     if (index < 0 || index >= count) return Draw(index, dc, x, y, style);

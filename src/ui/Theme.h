@@ -102,7 +102,9 @@ public:
     // Draws as Draw does onto a spot filled with `background` (which the caller has
     // filled): the first time the image is blended over that colour, then copied. Only
     // for 32-bit surfaces; others, and the shared system list, are drawn directly.
+    // `surfaceBits` is the depth of `dc`'s surface when the caller knows it.
     int DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style);
+    int DrawOver(COLORREF background, int index, HDC dc, int x, int y, UINT style, int surfaceBits);
     void Destroy();
     HIMAGELIST Handle() const { return m_list; }
     int Width() const { return m_width; }

@@ -298,8 +298,8 @@ int RowVisualState(UINT itemState, bool treeHasFocus)
 // TreeList
 
 TreeList::TreeList()
-    : m_header(nullptr), m_treeHook(SubclassTag::TreeList), m_themed(false), m_ownerDraw(nullptr),
-      m_ownerDrawUser(nullptr)
+    : m_header(nullptr), m_paintFocused(false), m_paintDc(nullptr), m_paintSurfaceBits(0),
+      m_treeHook(SubclassTag::TreeList), m_themed(false), m_ownerDraw(nullptr), m_ownerDrawUser(nullptr)
 {
 }
 
@@ -424,6 +424,9 @@ int TreeList::HandleNotify(HWND owner, WPARAM wParam, NMHDR* header, LRESULT* re
                 if (!SendMessageW(m_header, HDM_GETITEMRECT, (WPARAM)i, (LPARAM)&column)) break;
                 m_columnWidths.push_back(column.right - column.left);
             }
+            m_paintFocused = GetFocus() == m_tree;
+            m_paintDc = draw->nmcd.hdc;
+            m_paintSurfaceBits = SurfaceBitsPerPixel(m_paintDc);
             return StoreResult(owner, CDRF_NOTIFYITEMDRAW, result);
         }
         if (stage != CDDS_ITEMPREPAINT) return StoreResult(owner, CDRF_DODEFAULT, result);
@@ -471,7 +474,7 @@ bool TreeList::PaintRow(NMTVCUSTOMDRAW* draw)
         DrawEdge(dc, &bottom, BDR_SUNKENINNER, BF_BOTTOM);
     }
 
-    int visual = RowVisualState(draw->nmcd.uItemState, GetFocus() == m_tree);
+    int visual = RowVisualState(draw->nmcd.uItemState, m_paintFocused);
     if (m_themed && visual != 1) {
         RECT background = row.rect;
         background.right = total;
@@ -510,7 +513,8 @@ bool TreeList::PaintRow(NMTVCUSTOMDRAW* draw)
                 bool plain = !(m_themed && visual != 1) && !(m_flags & TreeListFlags::GridLines) &&
                              x >= row.rect.left && y >= row.rect.top && y + imageHeight <= row.rect.bottom;
                 if (plain)
-                    m_images.DrawOver(GetSysColor(COLOR_WINDOW), shown, dc, x, y, ILD_TRANSPARENT);
+                    m_images.DrawOver(GetSysColor(COLOR_WINDOW), shown, dc, x, y, ILD_TRANSPARENT,
+                                      dc == m_paintDc ? m_paintSurfaceBits : SurfaceBitsPerPixel(dc));
                 else
                     m_images.Draw(shown, dc, x, y, ILD_TRANSPARENT);
             }

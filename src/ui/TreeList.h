@@ -130,7 +130,13 @@ private:
     bool PaintRow(NMTVCUSTOMDRAW* draw);
 
     HWND m_header;
-    std::vector<int> m_columnWidths;  // read at the start of each paint
+    // Read at the start of each paint: what cannot change while the rows are drawn. The
+    // focus and a window surface's depth are asked of the window server, once per paint
+    // rather than once per row.
+    std::vector<int> m_columnWidths;
+    bool m_paintFocused;
+    HDC m_paintDc;
+    int m_paintSurfaceBits;
     SubclassHook m_treeHook;
     bool m_themed;
     ThemeApi m_buttonTheme;

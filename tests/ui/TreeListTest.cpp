@@ -68,6 +68,34 @@ struct Host {
     ~Host() { DestroyWindow(parent); }
 };
 
+// The host is no dialog: routes the tree's notifications as a dialog would.
+class NotifyRouter {
+public:
+    NotifyRouter(HWND parent, TreeList& list) : m_parent(parent)
+    {
+        SetPropW(parent, L"list", (HANDLE)&list);
+        SetPropW(parent, L"previous", (HANDLE)GetWindowLongPtrW(parent, GWLP_WNDPROC));
+        SetWindowLongPtrW(parent, GWLP_WNDPROC, (LONG_PTR)Proc);
+    }
+    ~NotifyRouter() { Remove(); }
+    void Remove()
+    {
+        if (!m_parent) return;
+        SetWindowLongPtrW(m_parent, GWLP_WNDPROC, (LONG_PTR)GetPropW(m_parent, L"previous"));
+        m_parent = nullptr;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        TreeList* list = (TreeList*)GetPropW(window, L"list");
+        LRESULT result = 0;
+        if (message == WM_NOTIFY && list && list->HandleNotify(window, wParam, (NMHDR*)lParam, &result)) return result;
+        return CallWindowProcW((WNDPROC)GetPropW(window, L"previous"), window, message, wParam, lParam);
+    }
+    HWND m_parent;
+};
+
 }  // namespace
 
 TEST(TreeList, AttachPlacesTheHeaderAndKeepsOrDropsImages)
@@ -137,20 +165,7 @@ TEST(TreeList, PaintsCellsUnderTheirColumns)
     list.AddColumn(L"Value", 1, 200, 0);
     HTREEITEM row = list.InsertRow(TVI_ROOT, TVI_LAST, L"WWWWWWWW\tMMMMMMMM", 0, 0, 0, 0);
     ASSERT_NE(nullptr, row);
-    // The host is no dialog: route the tree's notifications as a dialog would.
-    struct Router {
-        static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-        {
-            TreeList* list = (TreeList*)GetPropW(window, L"list");
-            LRESULT result = 0;
-            if (message == WM_NOTIFY && list && list->HandleNotify(window, wParam, (NMHDR*)lParam, &result))
-                return result;
-            return CallWindowProcW((WNDPROC)GetPropW(window, L"previous"), window, message, wParam, lParam);
-        }
-    };
-    SetPropW(host.parent, L"list", (HANDLE)&list);
-    SetPropW(host.parent, L"previous", (HANDLE)GetWindowLongPtrW(host.parent, GWLP_WNDPROC));
-    SetWindowLongPtrW(host.parent, GWLP_WNDPROC, (LONG_PTR)Router::Proc);
+    NotifyRouter router(host.parent, list);
     RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
     Sleep(200);
 
@@ -182,7 +197,56 @@ TEST(TreeList, PaintsCellsUnderTheirColumns)
     EXPECT_GT(firstColumn, 30) << "the name is drawn under Item";
     EXPECT_GT(secondColumn, 30) << "the value is drawn under Value, not after the tab in one line";
     EXPECT_EQ(0, beyond);
-    SetWindowLongPtrW(host.parent, GWLP_WNDPROC, (LONG_PTR)GetPropW(host.parent, L"previous"));
+    router.Remove();
+    list.Detach();
+}
+
+TEST(TreeList, ASelectedRowShowsTheFocusOfEachPaint)
+{
+    Host host;
+    SetWindowLongPtrW(host.tree, GWL_STYLE, GetWindowLongPtrW(host.tree, GWL_STYLE) | TVS_SHOWSELALWAYS);
+    TreeList list;
+    ASSERT_EQ(1, list.AttachTreeList(host.tree, GetModuleHandleW(nullptr), TreeListFlags::KeepImages));
+    list.AddColumn(L"Item", 0, 150, 0);
+    list.AddColumn(L"Value", 1, 200, 0);
+    HTREEITEM row = list.InsertRow(TVI_ROOT, TVI_LAST, L"name\tvalue", 0, 0, 0, 0);
+    ASSERT_NE(nullptr, row);
+    SendMessageW(host.tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)row);
+    NotifyRouter router(host.parent, list);
+    HWND other = CreateWindowExW(0, L"BUTTON", L"other", WS_CHILD | WS_VISIBLE, 420, 10, 60, 20, host.parent, nullptr,
+                                 nullptr, nullptr);
+    SetForegroundWindow(host.parent);
+    union {
+        RECT rect;
+        HTREEITEM item;
+    } itemRect;
+    itemRect.item = row;
+    ASSERT_TRUE(SendMessageW(host.tree, TVM_GETITEMRECT, FALSE, (LPARAM)&itemRect.rect));
+    RECT rowRect = itemRect.rect;
+    MapWindowPoints(host.tree, nullptr, (POINT*)&rowRect, 2);
+    // The row's pixels after a paint with the focus on `focus`.
+    auto paintedWith = [&](HWND focus) {
+        SetFocus(focus);
+        RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+        Sleep(200);
+        harness::Image screen;
+        std::vector<unsigned long> pixels;
+        if (!harness::CaptureScreen(screen)) return pixels;
+        for (int y = rowRect.top; y < rowRect.bottom; y++)
+            for (int x = rowRect.left + 20; x < rowRect.left + 300; x++) pixels.push_back(screen.Pixel(x, y));
+        return pixels;
+    };
+    std::vector<unsigned long> focused = paintedWith(host.tree);
+    ASSERT_EQ(host.tree, GetFocus());
+    std::vector<unsigned long> unfocused = paintedWith(other);
+    ASSERT_EQ(other, GetFocus());
+    std::vector<unsigned long> focusedAgain = paintedWith(host.tree);
+    ASSERT_FALSE(focused.empty());
+    EXPECT_NE(focused, unfocused) << "the selection looks as the focus is at that paint (themed " << list.Themed()
+                                  << ")";
+    EXPECT_EQ(focused, focusedAgain);
+    router.Remove();
+    DestroyWindow(other);
     list.Detach();
 }
 
