@@ -16,25 +16,26 @@
 
 void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors)
 {
-    sensors.clear();
-    // Built in place: strings are neither moved nor copied twice.
+    // Built in place: strings are neither moved nor copied twice, and those already there
+    // are assigned, keeping their buffers.
     SensorRecord* first = manager.EnumerateSensors();
     size_t count = 0;
     for (SensorRecord* record = first; record; record = SensorManager::Next(record)) count++;
-    sensors.reserve(count);
+    sensors.resize(count);
+    size_t index = 0;
     for (SensorRecord* record = first; record; record = SensorManager::Next(record)) {
-        sensors.emplace_back();
-        SensorSnapshot& snapshot = sensors.back();
-        snapshot.name = record->friendlyName;
+        SensorSnapshot& snapshot = sensors[index++];
+        snapshot.name.Assign(record->friendlyName);
         record->Lock();
         SensorField* fields = manager.ReadFields(record, nullptr);
         size_t values = 0;
         for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field)) values++;
-        snapshot.fieldNames.reserve(values);
-        snapshot.fieldTexts.reserve(values);
-        for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field)) {
-            snapshot.fieldNames.emplace_back(field->name);
-            snapshot.fieldTexts.emplace_back(field->valueText);
+        snapshot.fieldNames.resize(values);
+        snapshot.fieldTexts.resize(values);
+        size_t value = 0;
+        for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field), value++) {
+            snapshot.fieldNames[value].Assign(field->name);
+            snapshot.fieldTexts[value].Assign(field->valueText);
         }
         record->Unlock();
     }
@@ -295,9 +296,9 @@ void MainDialog::RebuildTree()
     RememberView(firstKey, firstParent, firstOrdinal);
     m_tree.DeleteAllRows();
 
-    std::vector<SensorSnapshot> sensors;
+    std::vector<SensorSnapshot>& sensors = m_snapshots;
     ReadSensorSnapshots(m_sensors, sensors);
-    std::vector<TreeRow> rows;
+    std::vector<TreeRow>& rows = m_rows;
     BuildTreeRows(sensors, selected, sensors.empty() ? IsWindowsAtLeast(0x4000, 0) != 0 : true, rows);
 
     HTREEITEM parents[3] = {TVI_ROOT, nullptr, nullptr};

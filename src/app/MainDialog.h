@@ -19,6 +19,7 @@
 const UINT RefreshMessage = 0x8000;
 
 // A fresh enumeration of the sensors with their current values, as a rebuild shows them.
+// What `sensors` holds is written over: its strings keep their buffers.
 void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors);
 
 // Whether an event at `now` may post a refresh when the last one went out at `last`:
@@ -68,4 +69,8 @@ private:
     AutoUpdate m_updater;
     volatile LONGLONG m_lastRefreshPost;
     unsigned long m_rebuilds;
+    // A rebuild's sensors and rows, kept for the next one: it writes its texts into the
+    // same strings instead of allocating thousands of buffers anew.
+    std::vector<SensorSnapshot> m_snapshots;
+    std::vector<TreeRow> m_rows;
 };

@@ -51,14 +51,15 @@ int FindSensor(const std::vector<SensorSnapshot>& sensors, const RowIdentity& id
 void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity& selected, bool windows7OrLater,
                    std::vector<TreeRow>& rows)
 {
-    rows.clear();
     size_t count = 2;
     for (const SensorSnapshot& sensor : sensors) count += 1 + sensor.fieldNames.size();
     rows.reserve(count);
-    // Each row's text is made where the row stays: no string is moved.
-    auto add = [&rows](int level, int image, bool children, bool select) -> WideString& {
-        rows.emplace_back();
-        TreeRow& row = rows.back();
+    // Each row's text is made where the row stays: no string is moved, and the rows the
+    // vector already holds are written over, their strings keeping their buffers.
+    size_t used = 0;
+    auto add = [&rows, &used](int level, int image, bool children, bool select) -> WideString& {
+        if (used == rows.size()) rows.emplace_back();
+        TreeRow& row = rows[used++];
         row.level = level;
         row.image = image;
         row.hasChildren = children;
@@ -87,4 +88,5 @@ void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity
         add(1, RootImage, false, true)
             .Assign(windows7OrLater ? L"No Sensors found" : L"No Sensors found\tOnly Windows 7 and above is supported");
     }
+    rows.resize(used);
 }

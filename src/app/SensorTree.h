@@ -46,5 +46,6 @@ int FindSensor(const std::vector<SensorSnapshot>& sensors, const RowIdentity& id
 
 // The rows of the whole tree, in insertion order; at most one is marked for selection
 // (the empty note always is).
+// What `rows` already holds is written over: its strings keep their buffers.
 void BuildTreeRows(const std::vector<SensorSnapshot>& sensors, const RowIdentity& selected, bool windows7OrLater,
                    std::vector<TreeRow>& rows);

@@ -2,6 +2,7 @@
 
 #include "app/MainDialog.h"
 #include "app/SensorTree.h"
+#include "harness/Harness.h"
 
 namespace {
 
@@ -172,4 +173,59 @@ TEST(RefreshThrottle, OnePostPerSecond)
     EXPECT_TRUE(RefreshDue(5000 + 0x100000000ull, 5000)) << "high half set";
     EXPECT_TRUE(RefreshDue(1001, 0)) << "the first event after start";
     EXPECT_FALSE(RefreshDue(1000, 0));
+}
+
+TEST(SensorTree, RowsWrittenOverOlderOnesAreThoseOfAFreshVector)
+{
+    std::vector<SensorSnapshot> big = {
+        Sensor(L"Accel", {{L"X", L"0.100000"}, {L"Y", L"0.200000"}, {L"Z", L"0.300000"}}),
+        Sensor(L"Light", {{L"Lux", L"12.000000"}}),
+    };
+    std::vector<SensorSnapshot> small = {Sensor(L"Compass", {{L"Heading", L"7"}})};
+    RowIdentity onY;
+    onY.level = 2;
+    onY.sensorName.Assign(L"Accel");
+    onY.valueName.Assign(L"Y");
+    std::vector<TreeRow> reused;
+    BuildTreeRows(big, onY, true, reused);
+    const std::vector<std::pair<const std::vector<SensorSnapshot>*, RowIdentity>> builds = {
+        {&small, RowIdentity()}, {&big, RowIdentity()}, {&big, onY}, {nullptr, RowIdentity()}};
+    for (const auto& build : builds) {
+        std::vector<SensorSnapshot> none;
+        const std::vector<SensorSnapshot>& sensors = build.first ? *build.first : none;
+        std::vector<TreeRow> fresh;
+        BuildTreeRows(sensors, build.second, true, fresh);
+        BuildTreeRows(sensors, build.second, true, reused);
+        EXPECT_EQ(Describe(fresh), Describe(reused));
+    }
+}
+
+TEST(SensorTree, SnapshotsReadOverOlderOnesAreThoseOfAFreshVector)
+{
+    std::wstring path = harness::ScratchDir(L"app-snapshots") + L"world.scenario";
+    ASSERT_TRUE(harness::WriteFileBytes(path, "sensor {6D000001-1111-2222-3333-444444444444}\nname \"A\"\n"
+                                              "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 const 1\n"
+                                              "sensor {6D000002-1111-2222-3333-444444444444}\nname \"B\"\n"));
+    SetEnvironmentVariableW(L"SENSORSIM_SCENARIO", path.c_str());
+    SensorManager manager;
+    std::vector<SensorSnapshot> fresh;
+    ReadSensorSnapshots(manager, fresh);
+    // Left from a larger world: more sensors, more values, other texts.
+    std::vector<SensorSnapshot> reused = {
+        Sensor(L"Old one", {{L"a", L"1"}, {L"b", L"2"}, {L"c", L"3"}}),
+        Sensor(L"Old two", {{L"d", L"4"}, {L"e", L"5"}}),
+        Sensor(L"Old three", {{L"f", L"6"}}),
+    };
+    ReadSensorSnapshots(manager, reused);
+    ASSERT_EQ(2u, fresh.size());
+    EXPECT_EQ(1u, fresh[0].fieldNames.size());
+    EXPECT_TRUE(fresh[1].fieldNames.empty());
+    std::vector<TreeRow> freshRows, reusedRows;
+    BuildTreeRows(fresh, RowIdentity(), true, freshRows);
+    BuildTreeRows(reused, RowIdentity(), true, reusedRows);
+    EXPECT_EQ(Describe(freshRows), Describe(reusedRows));
+    for (size_t i = 0; i < fresh.size() && i < reused.size(); i++)
+        EXPECT_EQ(fresh[i].fieldTexts.size(), reused[i].fieldTexts.size());
+    manager.ReleaseSensors();
+    SetEnvironmentVariableW(L"SENSORSIM_SCENARIO", nullptr);
 }
