@@ -68,6 +68,28 @@ struct Host {
     ~Host() { DestroyWindow(parent); }
 };
 
+// The whole row's rectangle in screen coordinates.
+bool RowOnScreen(HWND tree, HTREEITEM row, RECT& rect)
+{
+    // TVM_GETITEMRECT takes the item in the rectangle's place.
+    union {
+        RECT rect;
+        HTREEITEM item;
+    } itemRect;
+    itemRect.item = row;
+    if (!SendMessageW(tree, TVM_GETITEMRECT, FALSE, (LPARAM)&itemRect.rect)) return false;
+    rect = itemRect.rect;
+    MapWindowPoints(tree, nullptr, (POINT*)&rect, 2);
+    return true;
+}
+
+// Paints the whole tree now and gives the display a moment to show it.
+void PaintNow(HWND tree)
+{
+    RedrawWindow(tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+    Sleep(200);
+}
+
 // The host is no dialog: routes the tree's notifications as a dialog would.
 class NotifyRouter {
 public:
@@ -166,17 +188,10 @@ TEST(TreeList, PaintsCellsUnderTheirColumns)
     HTREEITEM row = list.InsertRow(TVI_ROOT, TVI_LAST, L"WWWWWWWW\tMMMMMMMM", 0, 0, 0, 0);
     ASSERT_NE(nullptr, row);
     NotifyRouter router(host.parent, list);
-    RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
-    Sleep(200);
+    PaintNow(host.tree);
 
-    union {
-        RECT rect;
-        HTREEITEM item;
-    } itemRect;
-    itemRect.item = row;
-    ASSERT_TRUE(SendMessageW(host.tree, TVM_GETITEMRECT, FALSE, (LPARAM)&itemRect.rect));
-    RECT rowRect = itemRect.rect;
-    MapWindowPoints(host.tree, nullptr, (POINT*)&rowRect, 2);
+    RECT rowRect;
+    ASSERT_TRUE(RowOnScreen(host.tree, row, rowRect));
     RECT headerRect;
     GetWindowRect(list.Header(), &headerRect);
 
@@ -216,19 +231,12 @@ TEST(TreeList, ASelectedRowShowsTheFocusOfEachPaint)
     HWND other = CreateWindowExW(0, L"BUTTON", L"other", WS_CHILD | WS_VISIBLE, 420, 10, 60, 20, host.parent, nullptr,
                                  nullptr, nullptr);
     SetForegroundWindow(host.parent);
-    union {
-        RECT rect;
-        HTREEITEM item;
-    } itemRect;
-    itemRect.item = row;
-    ASSERT_TRUE(SendMessageW(host.tree, TVM_GETITEMRECT, FALSE, (LPARAM)&itemRect.rect));
-    RECT rowRect = itemRect.rect;
-    MapWindowPoints(host.tree, nullptr, (POINT*)&rowRect, 2);
+    RECT rowRect;
+    ASSERT_TRUE(RowOnScreen(host.tree, row, rowRect));
     // The row's pixels after a paint with the focus on `focus`.
     auto paintedWith = [&](HWND focus) {
         SetFocus(focus);
-        RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
-        Sleep(200);
+        PaintNow(host.tree);
         harness::Image screen;
         std::vector<unsigned long> pixels;
         if (!harness::CaptureScreen(screen)) return pixels;
