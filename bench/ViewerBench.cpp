@@ -401,8 +401,8 @@ private:
         double seconds = (double)wall.Microseconds() / 1e6;
         double load = (double)(ProcessCpuMicroseconds() - cpu) / 1e6 / seconds;
         if (FILE* out = _wfopen(m_out, L"w")) {
-            fprintf(out, "%.6f 0 %lu %zu %zu %.3f %.4f\n", load, RebuildCount() - rebuilds, memory / 1024,
-                    PrivateBytes() / 1024, seconds, meter.OtherCores());
+            fprintf(out, "%.6f 0 %lu %zu %zu %.3f %.4f\n", load, RebuildCount() - rebuilds, (size_t)(memory / 1024),
+                    (size_t)(PrivateBytes() / 1024), seconds, meter.OtherCores());
             fclose(out);
         }
     }
@@ -535,7 +535,8 @@ void CountingClient(const wchar_t* outName)
     double seconds = (double)wall.Microseconds() / 1e6;
     if (FILE* out = _wfopen(outName, L"w")) {
         fprintf(out, "%.6f %.1f 0 %zu %zu %.3f %.4f\n", (double)(ProcessCpuMicroseconds() - cpu) / 1e6 / seconds,
-                (sink.calls - calls) / seconds, memory / 1024, PrivateBytes() / 1024, seconds, meter.OtherCores());
+                (sink.calls - calls) / seconds, (size_t)(memory / 1024), (size_t)(PrivateBytes() / 1024), seconds,
+                meter.OtherCores());
         fclose(out);
     }
     for (ISensor* sensor : sensors) {

@@ -166,6 +166,15 @@ std::string SystemLine(bool nt, const char* name, DWORD major, DWORD minor, DWOR
                   servicePack);
 }
 
+std::string SystemName(VersionFlags flags)
+{
+    // The naming writes up to MAX_PATH characters into the buffer, and answers either the
+    // buffer or one of its fixed names.
+    wchar_t buffer[MAX_PATH] = {0};
+    const wchar_t* name = WindowsName(buffer, flags);
+    return Ansi(name ? name : L"");
+}
+
 std::string PlatformLine(bool wow64, bool wine, bool reactos)
 {
 #if defined(_WIN64)
@@ -371,9 +380,7 @@ void CrashTextReport(HANDLE file, const CrashReportInput& input)
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
-    wchar_t windowsName[128] = {0};
-    WindowsName(windowsName, DescribeWindows());
-    Write(file, SystemLine(nt, Ansi(windowsName).c_str(), version.dwMajorVersion, version.dwMinorVersion,
+    Write(file, SystemLine(nt, SystemName(DescribeWindows()).c_str(), version.dwMajorVersion, version.dwMinorVersion,
                            version.dwBuildNumber, nt ? UpdateBuildRevision() : 0, version.szCSDVersion));
     Write(file, PlatformLine(IsWow64(GetCurrentProcess()) != 0, IsWine() != 0, IsReactOS() != 0));
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crash/CrashRecords.h"
+#include "sysinfo/WindowsVersion.h"
 
 // The debugging library's functions, bound at crash time.
 struct DebugHelpApi {
@@ -54,6 +55,8 @@ std::string RegisterLines(const CONTEXT& context);
 std::string ProcessorLine(const char* name, const char* vendor, const char* identifier, DWORD mhz);
 std::string SystemLine(bool nt, const char* name, DWORD major, DWORD minor, DWORD build, DWORD revision,
                        const char* servicePack);
+// The system's name from the version flags ("Windows 98", "Windows 7 [Enterprise]", ...).
+std::string SystemName(VersionFlags flags);
 std::string PlatformLine(bool wow64, bool wine, bool reactos);
 std::string ModuleHeader();
 std::string ModuleLine(const ModuleRecord& record);

@@ -390,14 +390,20 @@ TEST(MainWindow, StreamingValuesRefreshAboutOnceASecondWithoutMovingTheView)
     }
     ASSERT_TRUE(placed);
 
+    // Reading the tree takes longer on a busy machine: the bound is per second watched,
+    // not per look.
     std::vector<std::wstring> seen;
-    for (int i = 0; i < 35; i++) {
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG elapsed = 0;
+    while (elapsed < 3500) {
         std::vector<TreeRowInfo> now = app.Rows();
         if (now.size() > 2 && (seen.empty() || seen.back() != now[2].text)) seen.push_back(now[2].text);
         Sleep(100);
+        elapsed = GetTickCount64() - start;
     }
     EXPECT_GE(seen.size(), 3u) << "the values move while the sensors report";
-    EXPECT_LE(seen.size(), 6u) << "about one rebuild a second, not one per event";
+    EXPECT_LE(seen.size(), (size_t)(elapsed / 1000 + 2))
+        << "about one rebuild a second, not one per event (" << elapsed << " ms watched)";
 
     rows = app.Rows();
     ASSERT_EQ(37u, rows.size());

@@ -47,6 +47,33 @@ TEST(CrashReport, MachineLines)
     EXPECT_EQ("\r\nWindows 10 [10.0] Build 19045.3803 \r\n", SystemLine(true, "Windows 10", 10, 0, 19045, 3803, ""));
     EXPECT_EQ("\r\nWindows 98 [4.10] Build 2222 A\r\n", SystemLine(false, "Windows 98", 4, 10, 0x040A08AE, 0, "A"))
         << "the 95 family: the low 16 bits of the build";
+
+    // The system's name from every kind of version flags, the long unknown ones included.
+    using namespace WindowsRelease;
+    const VersionFlags enterprise = (VersionFlags)WindowsEdition::Enterprise << 32;
+    const VersionFlags allEditions = (VersionFlags)0xFFFFFFFF << 32;
+    const struct {
+        VersionFlags flags;
+        const char* name;
+    } names[] = {
+        {NT | Win7, "Windows 7"},
+        {NT | Win7 | enterprise, "Windows 7 [Enterprise]"},
+        {NT | allEditions, "Unknown NT Kernel 0xFFFFFFFF00000001"},
+        {NT | Win10 | allEditions,
+         "Windows 10 [Server] [PE Builder] [TabletPC] [MediaCenter 2004] [Datacenter] [Enterprise] [Embedded] "
+         "[Home Edition] [Storage Server] [Terminal Services] [Home Server] [Domain Controller] "
+         "[Fundamentals for Legacy PCs] [TerminalSession]"},
+        {Family95 | Win98, "Windows 98"},
+        {Family95 | WinME, "Windows ME"},
+        {Family95, "Unknown DOS Kernel 0x2"},
+        {Win32s, "Windows 3.1"},
+        {CE | CE52, "Windows CE 5.2"},
+        {CE | allEditions, "Unknown CE Kernel 0xFFFFFFFF00000008"},
+        {0, "Unknown 0x0"},  // the version query failed
+        {~(VersionFlags)0 & ~(VersionFlags)(NT | Family95 | Win32s | CE), "Unknown 0xFFFFFFFFFFFFFFF0"},
+    };
+    for (const auto& row : names) EXPECT_EQ(row.name, SystemName(row.flags)) << std::hex << row.flags;
+
 #if defined(_WIN64)
     const std::string machine = "x64";
 #else

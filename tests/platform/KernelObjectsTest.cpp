@@ -276,8 +276,10 @@ TEST(Holders, CriticalSectionHookAndBrush)
     EXPECT_FALSE(section.Initialised());
 
     HookHolder hook;
-    ASSERT_EQ(1, hook.Set(WH_GETMESSAGE, [](int code, WPARAM w, LPARAM l) { return CallNextHookEx(nullptr, code, w, l); },
-                          nullptr, GetCurrentThreadId()));
+    struct Passing {
+        static LRESULT CALLBACK Proc(int code, WPARAM w, LPARAM l) { return CallNextHookEx(nullptr, code, w, l); }
+    };
+    ASSERT_EQ(1, hook.Set(WH_GETMESSAGE, Passing::Proc, nullptr, GetCurrentThreadId()));
     EXPECT_NE(nullptr, hook.Handle());
     hook.Unhook();
     EXPECT_EQ(nullptr, hook.Handle());

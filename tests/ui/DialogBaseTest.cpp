@@ -251,12 +251,19 @@ TEST(SubclassHook, ForeignSubclassAboveKeepsTheChain)
     SubclassHook hook(SubclassTag::Link);
     ASSERT_EQ(1, hook.Attach(window, AnswerOwnMessage, &state));
     // Another party subclasses above ours, then ours goes first.
-    static WNDPROC below = nullptr;
-    below = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)(WNDPROC)[](HWND w, UINT m, WPARAM wp,
-                                                                                     LPARAM lp) -> LRESULT {
-        if (m == WM_APP + 31) return 31;
-        return CallWindowProcW(below, w, m, wp, lp);
-    });
+    struct Foreign {
+        static WNDPROC& Below()
+        {
+            static WNDPROC below = nullptr;
+            return below;
+        }
+        static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp)
+        {
+            if (m == WM_APP + 31) return 31;
+            return CallWindowProcW(Below(), w, m, wp, lp);
+        }
+    };
+    Foreign::Below() = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)Foreign::Proc);
     EXPECT_EQ((LRESULT)(WM_APP + 30), SendMessageW(window, WM_APP + 30, 0, 0));
     EXPECT_EQ(1, hook.Detach());
     EXPECT_EQ(0, SendMessageW(window, WM_APP + 30, 0, 0)) << "our hook no longer answers";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ExtractArchive.h"
 #include "common/WideString.h"
 #include "harness/Harness.h"
 #include "net/NetTest.h"
@@ -618,4 +619,71 @@ TEST(SelfUpdate, HelpButtonOpensTheHelpAddress)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(record.c_str()));
     EXPECT_EQ(0, run.Close());
     SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", nullptr);
+}
+
+// The release package as users get it: unpacked with the program's own zip engine, the
+// program run from it, and the next release's package and answer published to it.
+TEST(SelfUpdate, ThePublishedReleaseRunsAndUpdatesToTheNextRelease)
+{
+    const std::wstring release = harness::BuildDir() + L"release\\";
+    const std::wstring nextRelease = harness::BuildDir() + L"release-next\\";
+    if (GetFileAttributesW((release + L"orvane-1.07-win32.zip").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "the release package is made of the 32-bit program: its build has one, this one has not";
+
+    std::wstring folder = harness::ScratchDir(L"release-package");
+    auto narrow = [](const std::wstring& text) { return std::string(text.begin(), text.end()); };
+    ASSERT_EQ(1, ExtractArchive(narrow(release + L"orvane-1.07-win32.zip").c_str(), narrow(folder).c_str()));
+    Snapshot unpacked = TakeSnapshot(folder);
+    EXPECT_EQ((std::vector<std::wstring>{L"README.txt", L"SHA256SUMS", L"orvane.exe"}), Names(unpacked));
+    EXPECT_TRUE(unpacked[L"orvane.exe"] == ProgramBytes(L"orvane.exe")) << "the package holds the program built";
+    const std::string& readme = unpacked[L"README.txt"];
+    EXPECT_EQ(0u, readme.find("Orvane 1.07\r\n")) << readme.substr(0, 80);
+    EXPECT_EQ(std::string::npos, readme.find("\n\n")) << "Windows line ends throughout";
+    std::string unixFolder = harness::UnixPath(folder);
+    EXPECT_EQ(0, harness::RunUnix(L"cd '" + std::wstring(unixFolder.begin(), unixFolder.end()) +
+                                  L"' && sha256sum --quiet -c SHA256SUMS"))
+        << "the checksums hold";
+
+    // The next release, published as the maker would: its answer file and its zip.
+    std::string answer = harness::ReadFileBytes(nextRelease + L"orvane-1.08-update.xml");
+    std::string zip = harness::ReadFileBytes(nextRelease + L"orvane-1.08-win32.zip");
+    ASSERT_FALSE(answer.empty());
+    ASSERT_FALSE(zip.empty());
+    nettest::Server server(L"release-service");
+    server.AddFile(L"answer.xml", answer);
+    server.AddFile(L"next.zip", zip);
+    ASSERT_TRUE(server.Start(
+        R"({"GET /common/update.php": {"body_file": "answer.xml"},
+            "GET /downloads/orvane-1.08-win32.zip": {"body_file": "next.zip"}})"));
+    harness::SystemProxy proxy(server.Port());
+    ForgetChecks();
+
+    Running first;
+    ASSERT_TRUE(first.Start(folder));
+    wchar_t title[64] = {0};
+    GetWindowTextW(first.window, title, 64);
+    EXPECT_STREQ(L"Orvane [1.07]", title);
+    HWND question = first.Box();
+    ASSERT_TRUE(question) << "the released answer is read and offers 1.08";
+    EXPECT_NE(std::wstring::npos, BoxTexts(question).find(L"Orvane 1.08 is available.")) << BoxTexts(question);
+    EXPECT_NE(nullptr, GetDlgItem(question, IDHELP)) << "the answer names a help address";
+    Press(question, IDYES);
+    HWND restart = first.NextBox(question);
+    ASSERT_TRUE(restart) << "the restart question";
+    EXPECT_NE(std::wstring::npos, BoxTexts(restart).find(L"updated to version 1.08")) << BoxTexts(restart);
+    Press(restart, IDYES);
+    EXPECT_EQ(0, first.program.WaitForExit(30000));
+
+    Successor second;
+    ASSERT_TRUE(second.Find(L"Orvane [1.08]", first.program.ProcessId(), 30000));
+    Snapshot updated = TakeSnapshot(folder);
+    EXPECT_EQ((std::vector<std::wstring>{L"README.txt", L"SHA256SUMS", L"orvane.exe", L"orvane_old.exe"}),
+              Names(updated));
+    EXPECT_TRUE(updated[L"orvane.exe"] == ProgramBytes(L"orvane_next.exe"));
+    EXPECT_TRUE(updated[L"orvane_old.exe"] == ProgramBytes(L"orvane.exe"));
+    EXPECT_EQ(0u, updated[L"README.txt"].find("Orvane 1.08\r\n"));
+    std::vector<harness::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("http://halvik.example:80/downloads/orvane-1.08-win32.zip", requests[1].path);
+    EXPECT_EQ(0, second.Close());
 }
