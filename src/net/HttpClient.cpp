@@ -349,7 +349,11 @@ int HttpClient::ReadText(HINTERNET request, WideString* outText, DWORD byteLimit
         if (!m_internetReadFile(request, buffer, budget.Next(ResponseBlock), &read)) break;
         result = 1;
         if (read == 0) break;
-        if (outText) AppendBytes(*outText, buffer, read, wide);
+        if (outText && !AppendBytes(*outText, buffer, read, wide)) {
+            // Out of memory: the text is not the answer, so the read is not a success.
+            result = 0;
+            break;
+        }
         ApplyPace(watch, read, pace);
         if (budget.Spend(read)) break;
     }

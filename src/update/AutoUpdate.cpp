@@ -12,6 +12,9 @@ namespace {
 // How long the end of the program waits for a check that no longer answers: enough to
 // finish moving files, far below any network time-out.
 const DWORD ShutdownWait = 5000;
+// No honest answer comes near this: a longer one is refused whole, so that no sender can
+// make the check hold an answer of any size (nor parse a truncated one).
+const DWORD AnswerByteLimit = 1024 * 1024;
 
 struct EntryCollector {
     std::vector<UpdateFileEntry>* entries;
@@ -165,7 +168,9 @@ void AutoUpdate::Check()
     UserLanguageName(language);
     BuildQueryAddress(m_queryAddress, m_options, versionText, identity, language, m_itemType, m_itemName, address);
 
-    if (!m_http.FetchText(address, L"AutoUpdate", answer, 0, nullptr, ApproveAll, nullptr)) return;
+    if (!m_http.FetchText(address, L"AutoUpdate", answer, AnswerByteLimit + 1, nullptr, ApproveAll, nullptr) ||
+        (DWORD)answer.Length() > AnswerByteLimit)
+        return;
     XmlDocument document;
     if (!document.Open(XmlOpenFlags::NoValidation | XmlOpenFlags::NoExternals) || !document.LoadText(answer)) return;
     XmlNode context = nullptr;

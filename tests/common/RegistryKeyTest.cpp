@@ -104,10 +104,16 @@ TEST_F(RegistryKeyTest, ConvenienceFormsAndDefaults)
     EXPECT_EQ(5u, value);
 }
 
-TEST_F(RegistryKeyTest, ViewFlagIsDroppedOutsideWow64)
+TEST_F(RegistryKeyTest, ViewFlagIsKeptOnlyUnderWow64)
 {
+#if defined(_WIN64)
     EXPECT_EQ(0u, RegistryKey::EffectiveView(KEY_WOW64_32KEY));
     EXPECT_EQ(0u, RegistryKey::EffectiveView(KEY_WOW64_64KEY));
+#else
+    // The 32-bit program under WOW64 keeps the view it asks for.
+    EXPECT_EQ((DWORD)KEY_WOW64_32KEY, RegistryKey::EffectiveView(KEY_WOW64_32KEY));
+    EXPECT_EQ((DWORD)KEY_WOW64_64KEY, RegistryKey::EffectiveView(KEY_WOW64_64KEY | KEY_READ) & KEY_WOW64_64KEY);
+#endif
     EXPECT_EQ(1, RegistryKey::WriteStringValue(HKEY_CURRENT_USER, m_path.c_str(), L"Viewed", L"v", KEY_WOW64_32KEY));
     WideString text;
     EXPECT_EQ(1, RegistryKey::ReadStringValue(HKEY_CURRENT_USER, m_path.c_str(), L"Viewed", text, nullptr));

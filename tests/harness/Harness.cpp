@@ -154,6 +154,17 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+bool X86Emulated()
+{
+    char value[32];
+    return GetEnvironmentVariableA("ORVANE_X86_EMULATOR", value, sizeof(value)) > 0;
+}
+
+DWORD AccessFaultCode()
+{
+    return X86Emulated() ? 0xC000001D : 0xC0000005;
+}
+
 int RunUnix(const std::wstring& commandLine, DWORD timeout)
 {
     // Wine does not follow a Unix child to its end, so the command writes its exit status

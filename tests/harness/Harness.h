@@ -26,6 +26,12 @@ void RemoveTree(const std::wstring& path);
 // folders appear as "name\\" with no bytes.
 std::map<std::wstring, std::string> ReadFolderTree(const std::wstring& folder);
 
+// The exception code an access to unmapped memory raises here: 0xC0000005, except in the
+// 32-bit lane, whose processor emulator hands every memory fault to Wine as an illegal
+// instruction (0xC000001D, with no access address). The lane sets ORVANE_X86_EMULATOR.
+bool X86Emulated();
+DWORD AccessFaultCode();
+
 // Runs a Unix shell command (no double quotes in it) and waits up to `timeout`
 // milliseconds. Answers its exit status, or -1 when it could not start or did not end in time.
 int RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);

@@ -213,7 +213,12 @@ TEST(WindowsVersion, ProbesOfTheRunningSystem)
 {
     EXPECT_EQ(1, IsWine());
     EXPECT_EQ(0, IsReactOS());
+#if defined(_WIN64)
     EXPECT_EQ(0, IsWow64(nullptr)) << "a 64-bit process";
+#else
+    // The 32-bit program runs in a 64-bit prefix, as on 64-bit Windows.
+    EXPECT_EQ(1, IsWow64(nullptr)) << "a 32-bit process on a 64-bit system";
+#endif
     VersionFlags flags = ClassifyWindows();
     EXPECT_EQ(1u, flags & 0x1);
     EXPECT_EQ(flags & 0xFFFFFFFF, DescribeWindows() & 0xFFFFFFFF);

@@ -521,7 +521,7 @@ TEST(SelfUpdate, HostileAnswersLeaveTheFolderAsItWas)
         {"not XML", "this is not <xml", false, nullptr, false},
         {"no version", "<update><info><en>Update?</en></info></update>", false, nullptr, false},
         {"version 1.7", UpdateAnswer("1.7", good), false, nullptr, false},
-        {"a huge answer", "<update><version>1.07</version><info><en>Update?</en></info><pad>" + huge + "</pad></update>",
+        {"a huge answer", "<update><version>1.08</version><info><en>Update?</en></info><pad>" + huge + "</pad></update>",
          false, nullptr, false},
         {"a download cut half way", UpdateAnswer("1.08", good), true, "\"body_file\": \"next.exe\", \"cut\": 30000",
          true},
