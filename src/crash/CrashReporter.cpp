@@ -1,8 +1,14 @@
 #include "crash/CrashReporter.h"
 
+#include <signal.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <exception>
+
 #include "common/ModuleVersion.h"
+#include "common/Timing.h"
 #include "crash/ProblemReport.h"
 
 namespace {
@@ -61,7 +67,60 @@ bool ThreadHasWindows(DWORD thread)
     return count > 0;
 }
 
+[[noreturn]] void RaiseFatalError(DWORD code)
+{
+    // Not continuable: the filter handles it as any fault and ends the process.
+    for (;;) RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
+
+void OnTerminate()
+{
+    RaiseFatalError(FatalErrorCode::Terminate);
+}
+
+void OnAbortSignal(int)
+{
+    RaiseFatalError(FatalErrorCode::Abort);
+}
+
+void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t)
+{
+    RaiseFatalError(FatalErrorCode::InvalidParameter);
+}
+
+void OnPureCall()
+{
+    RaiseFatalError(FatalErrorCode::PureCall);
+}
+
+// Every fatal error of the runtime libraries goes to the filter: the C++ runtime's
+// terminate, abort (whose own message box would hold a windowed program open before the
+// signal), and the C runtime's handlers for invalid parameters and pure calls, both its
+// own and, where the system's C runtime offers them, the system's.
+void InstallFatalErrorHandlers()
+{
+    std::set_terminate(OnTerminate);
+    _set_error_mode(_OUT_TO_STDERR);
+    signal(SIGABRT, OnAbortSignal);
+    _set_invalid_parameter_handler(OnInvalidParameter);
+    _set_purecall_handler(OnPureCall);
+    if (HMODULE runtime = GetModuleHandleW(L"msvcrt.dll")) {
+        typedef _invalid_parameter_handler(__cdecl * SetInvalidParameter)(_invalid_parameter_handler);
+        typedef _purecall_handler(__cdecl * SetPureCall)(_purecall_handler);
+        if (SetInvalidParameter set =
+                (SetInvalidParameter)(void*)GetProcAddress(runtime, "_set_invalid_parameter_handler"))
+            set(OnInvalidParameter);
+        if (SetPureCall set = (SetPureCall)(void*)GetProcAddress(runtime, "_set_purecall_handler")) set(OnPureCall);
+    }
+}
+
 }  // namespace
+
+ULONG_PTR SelectorBase(const LDT_ENTRY& entry)
+{
+    return (ULONG_PTR)entry.BaseLow | ((ULONG_PTR)entry.HighWord.Bytes.BaseMid << 16) |
+           ((ULONG_PTR)entry.HighWord.Bytes.BaseHi << 24);
+}
 
 void MakeCrashFileNames(const wchar_t* temporaryFolder, const wchar_t* programPath, CrashFileNames& names)
 {
@@ -106,7 +165,7 @@ int ErrorReportingFiles::Register(const wchar_t* path)
 
 CrashReporter::CrashReporter()
     : m_mode(0), m_valueA(0), m_valueB(0), m_iconId(0), m_ntQueryInformationThread(nullptr), m_pointers(nullptr),
-      m_faultingThread(0), m_result(1), m_noDialog(false)
+      m_faultingThread(0), m_result(1), m_noDialog(false), m_progress(0), m_stage(Idle), m_closing(0)
 {
     m_errorText[0] = 0;
     g_instance = this;
@@ -115,6 +174,13 @@ CrashReporter::CrashReporter()
 
 CrashReporter::~CrashReporter()
 {
+    if (m_handler.Running() && m_stage == Idle) {
+        // The standby thread waits for a crash that did not come: let it end by itself.
+        InterlockedExchange(&m_closing, 1);
+        m_wake.Set();
+        m_handler.WaitWithoutMessages(5000);
+    }
+    m_handler.Stop();
     ReleaseDebugHelp();
     if (g_instance == this) g_instance = nullptr;
 }
@@ -129,6 +195,7 @@ void CrashReporter::SetCrashMode(DWORD flags)
     m_mode = (flags & 0x2) ? 2 : 1;
     m_mode |= flags & (0x4 | 0x8 | 0x10);
     SetUnhandledExceptionFilter((m_mode & 0x8) ? nullptr : CrashFilter);
+    if (!(m_mode & 0x8)) InstallFatalErrorHandlers();
 }
 
 void CrashReporter::ConfigureReport(int iconId, const wchar_t* host, const wchar_t* path, const wchar_t* product,
@@ -146,6 +213,23 @@ void CrashReporter::ConfigureReport(int iconId, const wchar_t* host, const wchar
         module.GetString(L"InternalName", m_productId);
     }
     m_extraValue = extra ? extra : L"";
+    StartStandby();
+}
+
+void CrashReporter::StartStandby()
+{
+    if (m_handler.Running() || InterlockedCompareExchange(&g_crashInProgress, 0, 0)) return;
+    if (!m_wake.Create(false, false)) return;
+    if (!m_handler.Start(StandbyRoutine, this, 0)) m_wake.Close();
+}
+
+DWORD CrashReporter::StandbyRoutine(void* self, UINT_PTR)
+{
+    CrashReporter* reporter = static_cast<CrashReporter*>(self);
+    reporter->m_wake.Wait(INFINITE);
+    if (reporter->m_closing) return 0;
+    reporter->m_result = reporter->HandleCrashWork();
+    return 0;
 }
 
 LONG WINAPI CrashReporter::CrashFilter(EXCEPTION_POINTERS* pointers)
@@ -175,12 +259,71 @@ int CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
     // serving its windows, so no dialog may be shown that needs them (showing one
     // activates it, which waits for the windows of the thread that was active).
     m_noDialog = overflow && ThreadHasWindows(m_faultingThread);
-    if (!m_handler.Start(HandlerRoutine, this, 0)) return HandleCrashWork();
-    if (overflow)
-        m_handler.WaitWithoutMessages(0);
-    else
-        m_handler.Wait(0);
+    InterlockedExchange(&m_progress, 0);
+    InterlockedExchange(&m_stage, Working);
+    // The thread made when the report was configured needs nothing to start; one made
+    // now may not start at all while this thread holds the loader's lock.
+    if (m_handler.Running() && m_wake.Handle()) {
+        m_wake.Set();
+    } else if (!m_handler.Start(HandlerRoutine, this, 0)) {
+        return HandleCrashWork();
+    }
+    WaitForHandling(overflow);
     return m_result;
+}
+
+void CrashReporter::WaitForHandling(bool overflow)
+{
+    const DWORD slice = 250;
+    LONG seen = -1;
+    ULONGLONG lastStep = TickCount64();
+    for (;;) {
+        // A quit message already queued would end a pumping wait at once, again and again:
+        // the handling must finish all the same.
+        MSG quit;
+        bool quitQueued = !overflow && PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
+        if (overflow || quitQueued ? m_handler.WaitWithoutMessages(slice) : m_handler.Wait(slice)) return;
+        if (!m_handler.Running()) return;
+        ULONGLONG now = TickCount64();
+        LONG progress = InterlockedCompareExchange(&m_progress, 0, 0);
+        // Once the problem report shows its dialog, the user takes the time they need,
+        // and a sending report is bounded by the network's own time limits.
+        bool asking = m_stage == Reporting && ThreadHasWindows(m_handler.ThreadId());
+        if (progress != seen || asking) {
+            seen = progress;
+            lastStep = now;
+            if (asking) InterlockedExchange(&m_stage, Reporting + 1);
+        } else if (m_stage <= Reporting && now - lastStep > StallLimit) {
+            GiveUp(overflow);
+            return;
+        }
+    }
+}
+
+void CrashReporter::GiveUp(bool overflow)
+{
+    // The handler waits on a lock that this thread holds (the heap's, the loader's, a
+    // table's): this thread still owns it and may write the report's first section,
+    // unless it has no stack left to do so.
+    UINT code = m_pointers && m_pointers->ExceptionRecord ? (UINT)m_pointers->ExceptionRecord->ExceptionCode : 1;
+    if (!overflow && m_stage < FilesWritten) {
+        wchar_t temporary[520] = {0};
+        GetTempPathW(520, temporary);
+        wchar_t program[MAX_PATH] = {0};
+        if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
+        CrashFileNames names;
+        MakeCrashFileNames(temporary, program, names);
+        WideString path;
+        HANDLE text = CreateCrashFile(names, L"txt", path);
+        if (text != INVALID_HANDLE_VALUE) {
+            CrashReportInput input;
+            input.pointers = m_pointers;
+            input.threadId = m_faultingThread;
+            CrashTextReportHead(text, input);
+            CloseHandle(text);
+        }
+    }
+    TerminateProcess(GetCurrentProcess(), code);
 }
 
 DWORD CrashReporter::HandlerRoutine(void* self, UINT_PTR)
@@ -192,6 +335,7 @@ DWORD CrashReporter::HandlerRoutine(void* self, UINT_PTR)
 
 int CrashReporter::HandleCrashWork()
 {
+    InterlockedIncrement(&m_progress);
     PrepareCrashHeap();
     ModuleList modules;
     ThreadList threads;
@@ -206,6 +350,7 @@ int CrashReporter::HandleCrashWork()
 
     WideString dumpPath, textPath;
     bool debugHelp = LoadDebugHelp() != 0;
+    InterlockedIncrement(&m_progress);
     if (debugHelp) {
         HANDLE file = CreateCrashFile(names, L"dmp", dumpPath);
         if (file != INVALID_HANDLE_VALUE) {
@@ -236,11 +381,15 @@ int CrashReporter::HandleCrashWork()
         input.modules = &modules;
         input.threads = &threads;
         input.logText = m_logText;
+        input.progress = &m_progress;
         CrashTextReport(text, input);
         CloseHandle(text);
     } else {
         textPath.Clear();
     }
+    InterlockedExchange(&m_stage, FilesWritten);
+    InterlockedIncrement(&m_progress);
+    InterlockedExchange(&m_stage, Reporting);
     int result = RunReport(dumpPath, textPath);
     ReleaseDebugHelp();
     return result;
@@ -321,6 +470,7 @@ struct DumpLists {
     ModuleList* modules;
     ThreadList* threads;
     LONG (WINAPI* queryThread)(HANDLE, int, void*, ULONG, ULONG*);
+    volatile LONG* progress;
 };
 
 }  // namespace
@@ -328,7 +478,7 @@ struct DumpLists {
 void CrashReporter::WriteDump(HANDLE file, ModuleList& modules, ThreadList& threads)
 {
     MINIDUMP_EXCEPTION_INFORMATION exception = {m_faultingThread, m_pointers, FALSE};
-    DumpLists lists = {&modules, &threads, m_ntQueryInformationThread};
+    DumpLists lists = {&modules, &threads, m_ntQueryInformationThread, &m_progress};
     MINIDUMP_CALLBACK_INFORMATION callback = {DumpCollector, &lists};
     m_debugHelp.miniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
                                   m_pointers ? &exception : nullptr, nullptr, &callback);
@@ -341,6 +491,7 @@ BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALL
     // (the records come from their own heap; the lists' locks are new).
     DumpLists* lists = static_cast<DumpLists*>(parameter);
     if (!input || !lists) return TRUE;
+    InterlockedIncrement(lists->progress);
     if (input->CallbackType == ModuleCallback) {
         ModuleRecord* record = new ModuleRecord;
         if (!record) return TRUE;
@@ -373,9 +524,7 @@ BOOL CALLBACK CrashReporter::DumpCollector(void* parameter, const PMINIDUMP_CALL
         }
 #else
         LDT_ENTRY entry;
-        if (GetThreadSelectorEntry(thread.ThreadHandle, thread.Context.SegFs, &entry))
-            block = (ULONG_PTR)entry.BaseLow | ((ULONG_PTR)entry.HighWord.Bytes.BaseMid << 16) |
-                    ((ULONG_PTR)entry.HighWord.Bytes.BaseHi << 24);
+        if (GetThreadSelectorEntry(thread.ThreadHandle, thread.Context.SegFs, &entry)) block = SelectorBase(entry);
 #endif
         if (block) {
             ULONG_PTR pointer = 0;

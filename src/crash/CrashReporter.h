@@ -23,6 +23,9 @@ void MakeCrashFileNames(const wchar_t* temporaryFolder, const wchar_t* programPa
 void MakeSymbolSearchPath(const wchar_t* programFolder, const wchar_t* symbolPath, const wchar_t* alternatePath,
                           const wchar_t* systemRoot, WideString& path);
 
+// The base address of a segment descriptor (on x86, FS's is the thread's information block).
+ULONG_PTR SelectorBase(const LDT_ENTRY& entry);
+
 // Registers files with the system's error report (Vista and later).
 class ErrorReportingFiles {
 public:
@@ -60,8 +63,22 @@ public:
     const wchar_t* ExtraValue() const { return m_extraValue; }
     int IconId() const { return m_iconId; }
 
+    // How long the crash handling may go without a step before the faulting thread gives
+    // up on it: it then waits on a lock that the fault itself holds.
+    static const DWORD StallLimit = 20000;
+
 private:
+    // Where the handling of a crash is.
+    enum Stage : LONG { Idle = 0, Working = 1, FilesWritten = 2, Reporting = 3 };
     static DWORD HandlerRoutine(void* self, UINT_PTR);
+    static DWORD StandbyRoutine(void* self, UINT_PTR);
+    // Starts the thread that will handle a crash, so that none has to be made during one.
+    void StartStandby();
+    // The faulting thread's wait for the handling; ends the process itself when the
+    // handling stalls.
+    void WaitForHandling(bool overflow);
+    // Writes the report's first section from the faulting thread, then ends the process.
+    void GiveUp(bool overflow);
     static BOOL CALLBACK DumpCollector(void* parameter, const PMINIDUMP_CALLBACK_INPUT input,
                                        PMINIDUMP_CALLBACK_OUTPUT output);
     // The work of a crash; runs on a thread of its own, with a whole stack.
@@ -96,5 +113,9 @@ private:
     DWORD m_faultingThread;
     int m_result;
     bool m_noDialog;
+    volatile LONG m_progress;  // counted up at every step of the handling
+    volatile LONG m_stage;
+    volatile LONG m_closing;   // the standby thread is to end without handling anything
+    EventHolder m_wake;        // wakes the standby thread for a crash
     WorkerThread m_handler;
 };

@@ -30,6 +30,12 @@ void Write(HANDLE file, const std::string& text)
     if (!text.empty()) WriteFile(file, text.data(), (DWORD)text.size(), &written, nullptr);
 }
 
+// Tells whoever watches the crash handling that it moves on.
+void Step(volatile LONG* progress)
+{
+    if (progress) InterlockedIncrement(progress);
+}
+
 bool IsNt()
 {
     OSVERSIONINFOA info;
@@ -102,7 +108,13 @@ const char* ExceptionName(DWORD code)
         {0xC0000096, "Privileged Instruction"},
         {0xC00000FD, "Stack Overflow"},
         {0xC0000142, "DLL Initialization Failed"},
+        {0xC0000417, "Invalid CRT Parameter"},
         {0xE06D7363, "Microsoft C++ Exception"},
+        // The program's own codes for fatal errors that are no fault of the processor.
+        {FatalErrorCode::Terminate, "C++ Terminate"},
+        {FatalErrorCode::Abort, "Abort"},
+        {FatalErrorCode::InvalidParameter, "Invalid CRT Parameter"},
+        {FatalErrorCode::PureCall, "Pure Virtual Call"},
     };
     for (const auto& entry : names)
         if (entry.code == code) return entry.name;
@@ -301,11 +313,8 @@ bool SymbolText(const DebugHelpApi& api, ULONGLONG address, std::string& text, U
     return true;
 }
 
-void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file)
+DWORD StackWalkStart(const CONTEXT& context, STACKFRAME64& frame)
 {
-    if (!api.stackWalk64) return;
-    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
-    STACKFRAME64 frame;
     ZeroMemory(&frame, sizeof(frame));
 #if defined(_WIN64)
     const DWORD machine = IMAGE_FILE_MACHINE_AMD64;
@@ -314,18 +323,31 @@ void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file)
     frame.AddrStack.Offset = context.Rsp;  // the x64 unwinder starts from the stack pointer
     frame.AddrStack.Mode = AddrModeFlat;
 #else
+    // The x86 walk follows the frame-pointer chain from the faulting frame.
     const DWORD machine = IMAGE_FILE_MACHINE_I386;
     frame.AddrPC.Offset = context.Eip;
     frame.AddrFrame.Offset = context.Ebp;
+    frame.AddrStack.Offset = context.Esp;
+    frame.AddrStack.Mode = AddrModeFlat;
 #endif
     frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Mode = AddrModeFlat;
+    return machine;
+}
+
+void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file, volatile LONG* progress)
+{
+    if (!api.stackWalk64) return;
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    STACKFRAME64 frame;
+    const DWORD machine = StackWalkStart(context, frame);
     HANDLE process = GetCurrentProcess();
     ULONGLONG previous = 0;
     for (;;) {
         if (!api.stackWalk64(machine, process, nullptr, &frame, &context, nullptr, api.symFunctionTableAccess64,
                              api.symGetModuleBase64, nullptr))
             break;
+        Step(progress);
         ULONGLONG pc = frame.AddrPC.Offset;
         if (pc == previous) break;
         previous = pc;
@@ -359,13 +381,19 @@ void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file)
     SetErrorMode(oldMode);
 }
 
+void CrashTextReportHead(HANDLE file, const CrashReportInput& input)
+{
+    if (input.pointers && input.pointers->ExceptionRecord) {
+        Write(file, ExceptionLines(*input.pointers->ExceptionRecord, input.threadId, IsNt()));
+        if (input.pointers->ContextRecord) Write(file, RegisterLines(*input.pointers->ContextRecord));
+    }
+}
+
 void CrashTextReport(HANDLE file, const CrashReportInput& input)
 {
     bool nt = IsNt();
-    if (input.pointers && input.pointers->ExceptionRecord) {
-        Write(file, ExceptionLines(*input.pointers->ExceptionRecord, input.threadId, nt));
-        if (input.pointers->ContextRecord) Write(file, RegisterLines(*input.pointers->ContextRecord));
-    }
+    CrashTextReportHead(file, input);
+    Step(input.progress);
 
     ProcessorInfo processors;
     WideString name, vendor, identifier;
@@ -383,11 +411,12 @@ void CrashTextReport(HANDLE file, const CrashReportInput& input)
     Write(file, SystemLine(nt, SystemName(DescribeWindows()).c_str(), version.dwMajorVersion, version.dwMinorVersion,
                            version.dwBuildNumber, nt ? UpdateBuildRevision() : 0, version.szCSDVersion));
     Write(file, PlatformLine(IsWow64(GetCurrentProcess()) != 0, IsWine() != 0, IsReactOS() != 0));
+    Step(input.progress);
 
     if (input.pointers && input.pointers->ContextRecord && input.debugHelp) {
         Write(file, "\r\nStack:\r\n");
         CONTEXT context = *input.pointers->ContextRecord;
-        StackWalker(*input.debugHelp, context, file);
+        StackWalker(*input.debugHelp, context, file, input.progress);
     }
     if (input.logText && input.logText[0]) Write(file, "\r\nLog:\r\n" + Ansi(input.logText));
 
@@ -395,6 +424,7 @@ void CrashTextReport(HANDLE file, const CrashReportInput& input)
         Write(file, ModuleHeader());
         while (ModuleRecord* record = input.modules->First()) {
             Write(file, ModuleLine(*record));
+            Step(input.progress);
             input.modules->Remove(record);
             delete record;
         }
@@ -405,6 +435,7 @@ void CrashTextReport(HANDLE file, const CrashReportInput& input)
             std::string symbol;
             if (input.debugHelp) SymbolText(*input.debugHelp, record->startAddress, symbol, nullptr, nullptr, nullptr);
             Write(file, ThreadLine(*record, symbol.c_str(), nt));
+            Step(input.progress);
             input.threads->Remove(record);
             delete record;
         }

@@ -46,7 +46,17 @@ struct CrashReportInput {
     ModuleList* modules = nullptr;
     ThreadList* threads = nullptr;
     const wchar_t* logText = nullptr;
+    volatile LONG* progress = nullptr;  // counted up at every step of the report, when given
 };
+
+// Fatal errors that the runtime libraries report without a processor fault: the crash
+// reporter raises them as exceptions with these codes, so that they are handled as faults.
+namespace FatalErrorCode {
+const DWORD Terminate = 0xE04F5201;         // std::terminate: a C++ exception nobody caught, ...
+const DWORD Abort = 0xE04F5202;             // abort(), the signal SIGABRT
+const DWORD InvalidParameter = 0xE04F5203;  // a C runtime function given an invalid parameter
+const DWORD PureCall = 0xE04F5204;          // a call of a pure virtual function
+}  // namespace FatalErrorCode
 
 // The sections' texts, each from plain values.
 const char* ExceptionName(DWORD code);
@@ -65,9 +75,14 @@ std::string ThreadLine(const ThreadRecord& record, const char* symbol, bool nt);
 
 // Writes the whole report into an open file; the caller closes it.
 void CrashTextReport(HANDLE file, const CrashReportInput& input);
+// Only its first section, the fault and the processor's registers: what can still be said
+// when the rest of the crash handling cannot go on.
+void CrashTextReportHead(HANDLE file, const CrashReportInput& input);
 
+// The walk's first frame from a fault's context; answers the machine type to walk as.
+DWORD StackWalkStart(const CONTEXT& context, STACKFRAME64& frame);
 // One thread's stack from a context (changed by the walk).
-void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file);
+void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file, volatile LONG* progress = nullptr);
 // The symbol at an address, or the module and offset; at most 259 characters.
 bool SymbolText(const DebugHelpApi& api, ULONGLONG address, std::string& text, ULONGLONG* moduleBase,
                 ULONGLONG* size, ULONGLONG* displacement);

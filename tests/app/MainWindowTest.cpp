@@ -672,12 +672,15 @@ void SetClipboardText(const std::wstring& text)
 
 std::wstring WaitForClipboardChange(const std::wstring& before)
 {
+    // The keys travel through the window server and the program's queue: on a busy
+    // machine that takes seconds.
     std::wstring text;
-    for (int i = 0; i < 100; i++) {
+    const ULONGLONG start = GetTickCount64();
+    do {
         text = ClipboardText();
         if (text != before) break;
         Sleep(50);
-    }
+    } while (GetTickCount64() - start < 20000);
     return text;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/WideString.h"
+#include "crash/CrashTextReport.h"
 #include "harness/Harness.h"
 #include "net/HttpClient.h"
 #include "net/NetTest.h"
@@ -340,6 +341,30 @@ TEST(CrashCapture, EveryKindOfFaultLeavesBothFilesAndEndsTheProcess)
     }
 }
 
+// Fatal errors that no processor fault raises end in the same handling: files, dialog.
+// The helper library has a C++ runtime of its own, whose terminate (a throw nobody
+// catches, a pure virtual call) ends in the system's C runtime's abort, which it shares
+// with the program.
+TEST(CrashCapture, EveryFatalErrorOfTheRuntimesEndsInTheSameHandling)
+{
+    const struct {
+        const char* kind;
+        const char* name;
+        DWORD code;
+    } kinds[] = {
+        {"abort", "Abort", FatalErrorCode::Abort},
+        {"terminate", "Abort", FatalErrorCode::Abort},
+        {"pure-call", "Abort", FatalErrorCode::Abort},
+        {"invalid-parameter", "Invalid CRT Parameter", 0xC0000417},
+    };
+    for (const auto& kind : kinds) {
+        Crash crash = Cause(kind.kind, L"crash-fatal");
+        EXPECT_EQ((long)kind.code, crash.exitCode) << kind.kind;
+        EXPECT_TRUE(crash.dialogShown) << kind.kind;
+        ExpectReport(crash, kind.kind, kind.name, kind.code, nullptr, "FaultNow(");
+    }
+}
+
 TEST(CrashCapture, AStackOverflowLeavesBothFilesAndEndsTheProcessQuietly)
 {
     if (harness::X86Emulated())
@@ -352,6 +377,36 @@ TEST(CrashCapture, AStackOverflowLeavesBothFilesAndEndsTheProcessQuietly)
     EXPECT_FALSE(crash.dialogShown);
     // The overflow hits the stack probe, which has no symbols: its module is named.
     ExpectReport(crash, "overflow", "Stack Overflow", 0xC00000FD, nullptr, "fault_injector");
+}
+
+// A fault on a thread that holds the process heap's lock or the loader's lock: the
+// handling needs them and cannot go on, so it gives up after a while without progress,
+// writes what it still can (the fault and the registers) and ends the process.
+TEST(CrashCapture, AFaultWhileHoldingTheHeapOrLoaderLockStillEndsTheProcess)
+{
+    for (const char* kind : {"heap-lock", "loader-lock"}) {
+        SCOPED_TRACE(kind);
+        std::wstring folder = harness::ScratchDir(L"crash-lock");
+        ASSERT_TRUE(CopyFileW((Bin() + L"orvane.exe").c_str(), (folder + L"orvane.exe").c_str(), FALSE));
+        SetEnvironmentVariableA("ORVANE_FAULT", kind);
+        harness::GuiProgram program;
+        ASSERT_TRUE(program.Start(folder + L"orvane.exe"));
+        SetEnvironmentVariableA("ORVANE_FAULT", nullptr);
+        ASSERT_TRUE(WaitForMainWindow(program.ProcessId()));
+        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, program.ProcessId());
+        ASSERT_TRUE(process);
+        EXPECT_TRUE(LoadInto(process, Bin() + L"fault_injector.dll"));
+        CloseHandle(process);
+        const ULONGLONG start = GetTickCount64();
+        long code = program.WaitForExit(60000);
+        EXPECT_EQ((long)harness::AccessFaultCode(), code) << "ended within a minute, with the fault's code";
+        EXPECT_LT(GetTickCount64() - start, 60000u);
+        std::string text = harness::ReadFileBytes(folder + L"orvane_Debug.txt");
+        char line[64];
+        snprintf(line, sizeof(line), "[0x%08X] at 0x", (unsigned)harness::AccessFaultCode());
+        EXPECT_NE(std::string::npos, text.substr(0, 80).find(line)) << text.substr(0, 200);
+        EXPECT_NE(std::string::npos, text.find(RegisterStart)) << "the registers";
+    }
 }
 
 TEST(CrashCapture, AGuardedProgramFolderSendsTheFilesToTheTemporaryFolder)

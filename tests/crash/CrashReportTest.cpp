@@ -108,6 +108,70 @@ TEST(CrashReport, MachineLines)
     EXPECT_EQ(0, processors.Read(processors.Count(), name, nullptr, nullptr, nullptr));
 }
 
+// The processor lines and the walk's start, from a made-up context of this build's kind.
+TEST(CrashReport, RegisterLinesAndTheWalksStart)
+{
+    CONTEXT context;
+    ZeroMemory(&context, sizeof(context));
+    context.SegCs = 0x23;
+    context.SegSs = 0x2B;
+    context.SegDs = 0x2B;
+    context.SegEs = 0x2B;
+    context.SegFs = 0x53;
+    context.SegGs = 0x2B;
+    context.EFlags = 0x246;
+    STACKFRAME64 frame;
+#if defined(_WIN64)
+    context.Rax = 0x1122334455667788ULL;
+    context.Rip = 0x0000000140001234ULL;
+    context.Rsp = 0x22FE00;
+    context.Rbp = 0x22FE40;
+    context.R15 = 0xF;
+    EXPECT_EQ("\r\nRAX=0x1122334455667788, CS=0x0023, RIP=0x0000000140001234, Flags=0x00000246\r\n"
+              "RBX=0x0000000000000000, SS=0x002B, RSP=0x000000000022FE00, RBP=0x000000000022FE40\r\n"
+              "RCX=0x0000000000000000, DS=0x002B, RSI=0x0000000000000000, FS=0x0053\r\n"
+              "RDX=0x0000000000000000, ES=0x002B, RDI=0x0000000000000000, GS=0x002B\r\n"
+              "R8=0x0000000000000000, R9=0x0000000000000000, R10=0x0000000000000000, R11=0x0000000000000000\r\n"
+              "R12=0x0000000000000000, R13=0x0000000000000000, R14=0x0000000000000000, R15=0x000000000000000F\r\n",
+              RegisterLines(context));
+    EXPECT_EQ((DWORD)IMAGE_FILE_MACHINE_AMD64, StackWalkStart(context, frame));
+    EXPECT_EQ(0x0000000140001234ULL, frame.AddrPC.Offset);
+    EXPECT_EQ(0x22FE00ULL, frame.AddrStack.Offset);
+#else
+    context.Eax = 0x11223344;
+    context.Ebx = 0xB;
+    context.Ecx = 0xC;
+    context.Edx = 0xD;
+    context.Esi = 0x51;
+    context.Edi = 0xD1;
+    context.Eip = 0x00401234;
+    context.Esp = 0x0022FE00;
+    context.Ebp = 0x0022FE40;
+    EXPECT_EQ("\r\nEAX=0x11223344, CS=0x0023, EIP=0x00401234, Flags=0x00000246\r\n"
+              "EBX=0x0000000B, SS=0x002B, ESP=0x0022FE00, EBP=0x0022FE40\r\n"
+              "ECX=0x0000000C, DS=0x002B, ESI=0x00000051, FS=0x0053\r\n"
+              "EDX=0x0000000D, ES=0x002B, EDI=0x000000D1, GS=0x002B\r\n",
+              RegisterLines(context));
+    EXPECT_EQ((DWORD)IMAGE_FILE_MACHINE_I386, StackWalkStart(context, frame));
+    EXPECT_EQ(0x00401234ULL, frame.AddrPC.Offset);
+    EXPECT_EQ(0x0022FE00ULL, frame.AddrStack.Offset);
+#endif
+    EXPECT_EQ(0x0022FE40ULL, frame.AddrFrame.Offset);
+    EXPECT_EQ(AddrModeFlat, frame.AddrPC.Mode);
+    EXPECT_EQ(AddrModeFlat, frame.AddrFrame.Mode);
+    EXPECT_EQ(AddrModeFlat, frame.AddrStack.Mode);
+
+    // The thread block's address from FS's descriptor: its three base fields.
+    LDT_ENTRY entry;
+    ZeroMemory(&entry, sizeof(entry));
+    entry.BaseLow = 0x5000;
+    entry.HighWord.Bytes.BaseMid = 0x3F;
+    entry.HighWord.Bytes.BaseHi = 0x7E;
+    entry.LimitLow = 0xFFF;
+    entry.HighWord.Bytes.Flags1 = 0xF3;
+    EXPECT_EQ((ULONG_PTR)0x7E3F5000, SelectorBase(entry));
+}
+
 TEST(CrashReport, ModuleAndThreadLines)
 {
     // A time stamp of 0 is 1970-01-01 00:00:00 UTC in local time.

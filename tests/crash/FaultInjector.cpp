@@ -2,7 +2,9 @@
 // on the main thread, causes the fault that ORVANE_FAULT names.
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
@@ -35,8 +37,33 @@ __attribute__((noinline)) int Recurse(int depth)
     return Recurse(depth + 1) + block[0];
 }
 
+// A pure virtual function called while the object is still its base.
+struct Shape {
+    Shape() { Draw(); }
+    virtual ~Shape() {}
+    __attribute__((noinline)) void Draw() { Area(); }
+    virtual int Area() = 0;
+};
+struct Square : Shape {
+    int Area() override { return 1; }
+};
+
 __attribute__((noinline)) void FaultNow(HWND window)
 {
+    // Fatal errors of the runtime libraries, which this library shares with the program
+    // (the system's C runtime) or has a copy of its own (the C++ runtime, whose terminate
+    // ends in the shared abort).
+    if (!strcmp(g_kind, "abort")) {
+        abort();
+    } else if (!strcmp(g_kind, "terminate")) {
+        throw 42;
+    } else if (!strcmp(g_kind, "pure-call")) {
+        Square square;
+        (void)square;
+    } else if (!strcmp(g_kind, "invalid-parameter")) {
+        wchar_t* volatile nowhere = nullptr;
+        wcscpy_s(nowhere, 4, L"x");
+    }
     if (!strcmp(g_kind, "null-write")) {
         Write(0);
     } else if (!strcmp(g_kind, "bad-read")) {
@@ -84,8 +111,26 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM parameter)
     return FALSE;
 }
 
+// Faults on this thread while it holds a lock that the crash handling needs.
+void FaultHoldingALock()
+{
+    if (!strcmp(g_kind, "heap-lock")) {
+        HeapLock(GetProcessHeap());
+    } else {
+        typedef LONG(NTAPI * LockLoader)(ULONG, ULONG*, ULONG_PTR*);
+        LockLoader lock = (LockLoader)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock");
+        ULONG_PTR cookie = 0;
+        if (lock) lock(0, nullptr, &cookie);
+    }
+    Write(0);
+}
+
 DWORD WINAPI TakeOver(void*)
 {
+    if (!strcmp(g_kind, "heap-lock") || !strcmp(g_kind, "loader-lock")) {
+        FaultHoldingALock();
+        return 0;
+    }
     HWND window = nullptr;
     EnumWindows(FindMainWindow, (LPARAM)&window);
     if (!window) return 1;
