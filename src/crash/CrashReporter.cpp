@@ -116,6 +116,13 @@ void InstallFatalErrorHandlers()
 
 }  // namespace
 
+// The compiler's target for a call of a pure virtual function. Its runtime library binds
+// it weakly, so without this definition such a call jumps to address 0.
+extern "C" void __cxa_pure_virtual()
+{
+    RaiseFatalError(FatalErrorCode::PureCall);
+}
+
 ULONG_PTR SelectorBase(const LDT_ENTRY& entry)
 {
     return (ULONG_PTR)entry.BaseLow | ((ULONG_PTR)entry.HighWord.Bytes.BaseMid << 16) |

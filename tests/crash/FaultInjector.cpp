@@ -4,7 +4,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
 namespace {
 
@@ -37,16 +36,6 @@ __attribute__((noinline)) int Recurse(int depth)
     return Recurse(depth + 1) + block[0];
 }
 
-// A pure virtual function called while the object is still its base.
-struct Shape {
-    Shape() { Draw(); }
-    virtual ~Shape() {}
-    __attribute__((noinline)) void Draw() { Area(); }
-    virtual int Area() = 0;
-};
-struct Square : Shape {
-    int Area() override { return 1; }
-};
 
 __attribute__((noinline)) void FaultNow(HWND window)
 {
@@ -57,12 +46,6 @@ __attribute__((noinline)) void FaultNow(HWND window)
         abort();
     } else if (!strcmp(g_kind, "terminate")) {
         throw 42;
-    } else if (!strcmp(g_kind, "pure-call")) {
-        Square square;
-        (void)square;
-    } else if (!strcmp(g_kind, "invalid-parameter")) {
-        wchar_t* volatile nowhere = nullptr;
-        wcscpy_s(nowhere, 4, L"x");
     }
     if (!strcmp(g_kind, "null-write")) {
         Write(0);
