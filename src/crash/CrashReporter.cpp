@@ -300,7 +300,7 @@ void CrashReporter::WaitForHandling(bool overflow)
             seen = progress;
             lastStep = now;
             if (asking) InterlockedExchange(&m_stage, Reporting + 1);
-        } else if (m_stage <= Reporting && now - lastStep > StallLimit) {
+        } else if (m_stage <= Reporting && now - lastStep > (m_stage == Reporting ? DialogLimit : StallLimit)) {
             GiveUp(overflow);
             return;
         }

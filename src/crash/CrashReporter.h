@@ -64,8 +64,10 @@ public:
     int IconId() const { return m_iconId; }
 
     // How long the crash handling may go without a step before the faulting thread gives
-    // up on it: it then waits on a lock that the fault itself holds.
+    // up on it: it then waits on a lock that the fault itself holds. Making the report's
+    // dialog is one long step of its own.
     static const DWORD StallLimit = 20000;
+    static const DWORD DialogLimit = 60000;
 
 private:
     // Where the handling of a crash is.

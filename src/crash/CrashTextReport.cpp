@@ -239,12 +239,20 @@ std::string ThreadLine(const ThreadRecord& record, const char* symbol, bool nt)
                   record.name);
 }
 
+// The record sizes the debugging library is told: the module record in its size up to
+// the symbol-type fields, which every version of the library knows (newer headers add
+// fields that older libraries refuse); the others as declared on each kind of build.
+const DWORD ModuleRecordSize = 1672;
+static_assert(sizeof(IMAGEHLP_MODULE64) >= ModuleRecordSize, "module record");
+static_assert(sizeof(SYMBOL_INFO) == 88, "symbol information record");
+static_assert(sizeof(IMAGEHLP_LINE64) == (sizeof(void*) == 8 ? 40 : 24), "line record");
+
 bool ModuleNameOf(const DebugHelpApi& api, ULONGLONG address, std::string& name, ULONGLONG& base)
 {
     HANDLE process = GetCurrentProcess();
     IMAGEHLP_MODULE64 module;
     ZeroMemory(&module, sizeof(module));
-    module.SizeOfStruct = sizeof(module);
+    module.SizeOfStruct = ModuleRecordSize;
     if (api.symGetModuleInfo64 && api.symGetModuleInfo64(process, address, &module)) {
         base = module.BaseOfImage;
         name = module.ModuleName;

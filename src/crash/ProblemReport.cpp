@@ -257,8 +257,16 @@ void PleaseTellText(const wchar_t* company, const wchar_t* address, bool links, 
 
 void FilesText(const wchar_t* textPath, const wchar_t* dumpPath, bool links, WideString& text)
 {
-    const wchar_t* textName = FileNameOf(textPath ? textPath : L"");
     bool dump = dumpPath && dumpPath[0];
+    if (!textPath || !textPath[0]) {
+        // No text file could be made: the sentence names the dump alone, or is left out;
+        // it never shows a link to nothing.
+        text.Clear();
+        if (!dump) return;
+        textPath = dumpPath;
+        dump = false;
+    }
+    const wchar_t* textName = FileNameOf(textPath);
     const wchar_t* dumpName = FileNameOf(dump ? dumpPath : L"");
     if (links) {
         if (dump)

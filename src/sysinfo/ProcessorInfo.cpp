@@ -1,6 +1,8 @@
 #include "sysinfo/ProcessorInfo.h"
 
 #include <intrin.h>
+// After intrin.h: it defines a macro of a name that intrin.h declares as a function.
+#include <cpuid.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -24,9 +26,11 @@ void ProcessorKey(unsigned index, wchar_t* path)
 
 bool CpuHasTimeStampCounter()
 {
-    int registers[4] = {0, 0, 0, 0};
-    __cpuid(registers, 1);
-    return (registers[3] & 0x10) != 0;
+    // Asked only where the processor has the instruction and its first leaf (the oldest
+    // x86 processors have neither).
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid_max(0, nullptr) < 1 || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    return (edx & 0x10) != 0;
 }
 
 void TrimTrailingBlanks(WideString& text)

@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,7 @@ struct Answer {
 
 struct Crash {
     bool dialogShown = false;
+    std::vector<HWND> dialogs;  // the report dialogs seen, when none is answered
     std::wstring dialogTitle;
     std::wstring titleText;
     std::wstring folder;
@@ -157,7 +159,15 @@ long WaitAnswering(harness::GuiProgram& program, const Answer& answer, Crash& cr
     for (int i = 0; i < 1200; i++) {
         long code = program.WaitForExit(50);
         if (code != -1) return code;
-        if (crash.dialogShown || answer.kind == Answer::Nothing) continue;
+        if (answer.kind == Answer::Nothing) {
+            // Left unanswered: only counted.
+            std::pair<DWORD, HWND> search(program.ProcessId(), nullptr);
+            EnumWindows(FindReportDialog, (LPARAM)&search);
+            if (search.second && std::find(crash.dialogs.begin(), crash.dialogs.end(), search.second) == crash.dialogs.end())
+                crash.dialogs.push_back(search.second);
+            continue;
+        }
+        if (crash.dialogShown) continue;
         std::pair<DWORD, HWND> search(program.ProcessId(), nullptr);
         EnumWindows(FindReportDialog, (LPARAM)&search);
         HWND dialog = search.second;
@@ -406,6 +416,19 @@ TEST(CrashCapture, AFaultWhileHoldingTheHeapOrLoaderLockStillEndsTheProcess)
     }
 }
 
+// A quit message already queued on the faulting thread does not cut the handling short.
+TEST(CrashCapture, AQueuedQuitMessageStillGetsCompleteFiles)
+{
+    Crash crash = Cause("quit-queued", L"crash-quit");
+    EXPECT_EQ((long)harness::AccessFaultCode(), crash.exitCode);
+    EXPECT_TRUE(crash.dialogShown);
+    if (harness::X86Emulated())
+        ExpectReport(crash, "quit-queued", "Illegal Instruction", 0xC000001D, nullptr, "Write(0x0,0x0,0x0,0x0) - Line ");
+    else
+        ExpectReport(crash, "quit-queued", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n",
+                     "Write(0x0,0x0,0x0,0x0) - Line ");
+}
+
 TEST(CrashCapture, AGuardedProgramFolderSendsTheFilesToTheTemporaryFolder)
 {
     Crash crash = Cause("null-write", L"crash-guarded", true);
@@ -417,11 +440,44 @@ TEST(CrashCapture, AGuardedProgramFolderSendsTheFilesToTheTemporaryFolder)
                      "FaultProc(");
 }
 
+// Without a report service (a fault before the report is configured, or one configured
+// with an empty host) there is no dialog: both files are written and the fault goes on to
+// the system's handling, which ends the process with its code.
+TEST(CrashCapture, WithoutAReportServiceTheFilesAreWrittenAndTheSystemEndsTheProcess)
+{
+    for (const wchar_t* arguments : {L"", L"empty-host"}) {
+        SCOPED_TRACE(arguments[0] ? "configured with an empty host" : "not configured");
+        std::wstring folder = harness::ScratchDir(arguments[0] ? L"crash-no-service-empty" : L"crash-no-service");
+        ASSERT_TRUE(CopyFileW((Bin() + L"crash_child.exe").c_str(), (folder + L"crash_child.exe").c_str(), FALSE));
+        harness::GuiProgram program;
+        ASSERT_TRUE(program.Start(folder + L"crash_child.exe", arguments));
+        Answer none;
+        none.kind = Answer::Nothing;
+        Crash crash;
+        long code = WaitAnswering(program, none, crash);
+        EXPECT_EQ((long)harness::AccessFaultCode(), code);
+        EXPECT_TRUE(crash.dialogs.empty()) << "no dialog";
+        std::string text = harness::ReadFileBytes(folder + L"crash_child_Debug.txt");
+        EXPECT_EQ(0u, text.find(harness::X86Emulated() ? "Illegal Instruction" : "Access Violation"))
+            << text.substr(0, 100);
+        EXPECT_NE(std::string::npos, text.find("\r\nStack:\r\n"));
+        Minidump dump(harness::ReadFileBytes(folder + L"crash_child_Debug.dmp"));
+        EXPECT_TRUE(dump.valid);
+        EXPECT_EQ(harness::AccessFaultCode(), dump.exceptionCode);
+    }
+}
+
 TEST(CrashCapture, ASecondFaultDuringTheFirstGoesToTheSystem)
 {
-    Crash crash = Cause("second-fault", L"crash-second");
-    EXPECT_NE(-1, crash.exitCode) << "the process ended";
-    EXPECT_NE(0, crash.exitCode);
+    // The first fault writes to address 0; while its dialog waits for an answer that never
+    // comes, the faulting thread divides by zero. That fault goes straight to the system,
+    // which ends the process with its code, and no second dialog opens.
+    Answer none;
+    none.kind = Answer::Nothing;
+    Crash crash = Cause("second-fault", L"crash-second", false, none);
+    const DWORD second = harness::X86Emulated() ? 0xC0000090 : 0xC0000094;
+    EXPECT_EQ((long)second, crash.exitCode) << "the process ended with the second fault's code";
+    EXPECT_LE(crash.dialogs.size(), 1u) << "no dialog for the second fault";
 }
 
 namespace {

@@ -307,4 +307,11 @@ TEST(ProblemReport, TemplateAndTexts)
     FilesText(L"C:/p/orvane_Debug.txt", L"", false, text);
     EXPECT_STREQ(L"The file orvane_Debug.txt will be send. It does not contain any personal information.", text.Text())
         << "no dump: the one-file sentence";
+    FilesText(L"", L"C:\\p\\orvane_Debug.dmp", true, text);
+    EXPECT_STREQ(L"The file <a href=\"C:\\p\\orvane_Debug.dmp\">orvane_Debug.dmp</a> will be send. It does not "
+                 L"contain any personal information.",
+                 text.Text())
+        << "no text file: the dump alone, never an empty link";
+    FilesText(nullptr, L"", true, text);
+    EXPECT_STREQ(L"", text.Text()) << "neither file: no sentence";
 }

@@ -63,6 +63,10 @@ __attribute__((noinline)) void FaultNow(HWND window)
         DebugBreak();
     } else if (!strcmp(g_kind, "overflow")) {
         Recurse(0);
+    } else if (!strcmp(g_kind, "quit-queued")) {
+        // The program was asked to end just before the fault.
+        PostQuitMessage(0);
+        Write(0);
     } else if (!strcmp(g_kind, "second-fault")) {
         // Dispatched by the faulting thread while it waits for the first crash's handling.
         PostMessageW(window, SecondFaultMessage, 0, 0);
@@ -77,7 +81,9 @@ LRESULT CALLBACK FaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     }
     if (message == SecondFaultMessage) {
-        Read(0x00000B0B);
+        volatile int zero = 0;
+        volatile int value = 11 / zero;
+        (void)value;
         return 0;
     }
     return CallWindowProcW(g_previous, window, message, wParam, lParam);
