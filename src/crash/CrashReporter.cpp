@@ -67,6 +67,25 @@ bool ThreadHasWindows(DWORD thread)
     return count > 0;
 }
 
+// What the kernel's file creation takes.
+struct KernelName {
+    USHORT length;  // in bytes, without the terminating zero
+    USHORT maximumLength;
+    wchar_t* buffer;
+};
+struct KernelObjectAttributes {
+    ULONG length;
+    HANDLE root;
+    KernelName* name;
+    ULONG attributes;
+    void* securityDescriptor;
+    void* securityQuality;
+};
+struct KernelIoStatus {
+    ULONG_PTR status;
+    ULONG_PTR information;
+};
+
 [[noreturn]] void RaiseFatalError(DWORD code)
 {
     // Not continuable: the filter handles it as any fault and ends the process.
@@ -174,6 +193,8 @@ CrashReporter::CrashReporter()
     : m_mode(0), m_valueA(0), m_valueB(0), m_iconId(0), m_ntQueryInformationThread(nullptr), m_pointers(nullptr),
       m_faultingThread(0), m_result(1), m_noDialog(false), m_progress(0), m_stage(Idle), m_closing(0)
 {
+    m_textPaths[0][0] = m_textPaths[1][0] = 0;
+    m_createFile = nullptr;
     m_errorText[0] = 0;
     g_instance = this;
     SetCrashMode(0x1F0000);
@@ -226,6 +247,27 @@ void CrashReporter::ConfigureReport(int iconId, const wchar_t* host, const wchar
 void CrashReporter::StartStandby()
 {
     if (m_handler.Running() || InterlockedCompareExchange(&g_crashInProgress, 0, 0)) return;
+    // The names, for a faulting thread that has to write the file itself: it cannot ask
+    // for the program's path then (that takes the loader's lock, which the stalled handler
+    // may hold).
+    wchar_t temporary[520] = {0};
+    GetTempPathW(520, temporary);
+    wchar_t program[MAX_PATH] = {0};
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
+    CrashFileNames names;
+    MakeCrashFileNames(temporary, program, names);
+    // In the system's own form, so that the file is created by the kernel call alone:
+    // turning a path into that form takes the process's path lock and its heap.
+    const WideString* bases[] = {&names.primaryBase, &names.fallbackBase};
+    for (int i = 0; i < 2; i++) {
+        const wchar_t* base = bases[i]->Text();
+        bool unc = base[0] == L'\\' && base[1] == L'\\';
+        _snwprintf(m_textPaths[i], TextPathRoom, unc ? L"\\??\\UNC\\%s_Debug.txt" : L"\\??\\%s_Debug.txt",
+                   unc ? base + 2 : base);
+        m_textPaths[i][TextPathRoom - 1] = 0;
+    }
+    void* create = (void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile");
+    memcpy(&m_createFile, &create, sizeof(create));
     if (!m_wake.Create(false, false)) return;
     if (!m_handler.Start(StandbyRoutine, this, 0)) m_wake.Close();
 }
@@ -313,22 +355,29 @@ void CrashReporter::GiveUp(bool overflow)
     // table's): this thread still owns it and may write the report's first section,
     // unless it has no stack left to do so.
     UINT code = m_pointers && m_pointers->ExceptionRecord ? (UINT)m_pointers->ExceptionRecord->ExceptionCode : 1;
-    if (!overflow && m_stage < FilesWritten) {
-        wchar_t temporary[520] = {0};
-        GetTempPathW(520, temporary);
-        wchar_t program[MAX_PATH] = {0};
-        if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
-        CrashFileNames names;
-        MakeCrashFileNames(temporary, program, names);
-        WideString path;
-        HANDLE text = CreateCrashFile(names, L"txt", path);
-        if (text != INVALID_HANDLE_VALUE) {
-            CrashReportInput input;
-            input.pointers = m_pointers;
-            input.threadId = m_faultingThread;
-            CrashTextReportHead(text, input);
-            CloseHandle(text);
-        }
+    // Nothing here takes a lock the stalled handler may hold: the paths were made when
+    // the report was configured, and the text is made without the heap.
+    HANDLE text = nullptr;
+    for (int i = 0; i < 2 && m_createFile && !overflow && m_stage < FilesWritten && !text; i++) {
+        if (!m_textPaths[i][0]) continue;
+        KernelName name = {(USHORT)(wcslen(m_textPaths[i]) * sizeof(wchar_t)), 0, m_textPaths[i]};
+        name.maximumLength = (USHORT)(name.length + sizeof(wchar_t));
+        KernelObjectAttributes attributes = {sizeof(KernelObjectAttributes), nullptr, &name, 0x40 /* case-insensitive */,
+                                             nullptr, nullptr};
+        KernelIoStatus status = {};
+        HANDLE file = nullptr;
+        const ULONG OverwriteIf = 5, SynchronousNonAlert = 0x20, NonDirectory = 0x40;
+        if (m_createFile(&file, GENERIC_WRITE | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, OverwriteIf, SynchronousNonAlert | NonDirectory, nullptr,
+                         0) >= 0)
+            text = file;
+    }
+    if (text) {
+        CrashReportInput input;
+        input.pointers = m_pointers;
+        input.threadId = m_faultingThread;
+        CrashTextReportHead(text, input);
+        CloseHandle(text);
     }
     TerminateProcess(GetCurrentProcess(), code);
 }

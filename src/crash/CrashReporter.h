@@ -118,6 +118,13 @@ private:
     volatile LONG m_progress;  // counted up at every step of the handling
     volatile LONG m_stage;
     volatile LONG m_closing;   // the standby thread is to end without handling anything
+    // The text file's names beside the program and in the temporary folder, made when the
+    // standby thread starts.
+    static const int TextPathRoom = MAX_PATH + 16;
+    wchar_t m_textPaths[2][TextPathRoom];
+    typedef LONG(WINAPI* NtCreateFileFn)(HANDLE*, ACCESS_MASK, void*, void*, LARGE_INTEGER*, ULONG, ULONG, ULONG,
+                                         ULONG, void*, ULONG);
+    NtCreateFileFn m_createFile;
     EventHolder m_wake;        // wakes the standby thread for a crash
     WorkerThread m_handler;
 };

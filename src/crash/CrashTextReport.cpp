@@ -24,6 +24,25 @@ std::string Format(const char* format, ...)
     return std::string(buffer, (size_t)length);
 }
 
+// Text made without the heap, for a thread that may not take its lock: the first section
+// is also written when the rest of the handling cannot go on.
+struct TextBuffer {
+    char data[2048];
+    size_t length = 0;
+    TextBuffer() { data[0] = 0; }
+    void Add(const char* format, ...)
+    {
+        if (length >= sizeof(data) - 1) return;
+        va_list args;
+        va_start(args, format);
+        int added = vsnprintf(data + length, sizeof(data) - length, format, args);
+        va_end(args);
+        if (added < 0) return;
+        length += (size_t)added;
+        if (length > sizeof(data) - 1) length = sizeof(data) - 1;
+    }
+};
+
 void Write(HANDLE file, const std::string& text)
 {
     DWORD written = 0;
@@ -121,45 +140,60 @@ const char* ExceptionName(DWORD code)
     return "Exception";
 }
 
-std::string ExceptionLines(const EXCEPTION_RECORD& record, DWORD threadId, bool nt)
+namespace {
+
+void AddExceptionLines(TextBuffer& text, const EXCEPTION_RECORD& record, DWORD threadId, bool nt)
 {
     PrintedAddress address = (PrintedAddress)(ULONG_PTR)record.ExceptionAddress;
-    std::string text = Format(nt ? "%s [0x%08X] at " ADDRESS_FORMAT " in Thread %u.\r\n"
-                                 : "%s [0x%08X] at " ADDRESS_FORMAT " in Thread 0x%08X.\r\n",
-                              ExceptionName(record.ExceptionCode), (unsigned)record.ExceptionCode, address,
-                              (unsigned)threadId);
+    text.Add(nt ? "%s [0x%08X] at " ADDRESS_FORMAT " in Thread %u.\r\n"
+                : "%s [0x%08X] at " ADDRESS_FORMAT " in Thread 0x%08X.\r\n",
+             ExceptionName(record.ExceptionCode), (unsigned)record.ExceptionCode, address, (unsigned)threadId);
     if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters > 1)
-        text += Format("%s location " ADDRESS_FORMAT ".\r\n",
-                       record.ExceptionInformation[0] ? "Write to" : "Read from",
-                       (PrintedAddress)record.ExceptionInformation[1]);
-    return text;
+        text.Add("%s location " ADDRESS_FORMAT ".\r\n", record.ExceptionInformation[0] ? "Write to" : "Read from",
+                 (PrintedAddress)record.ExceptionInformation[1]);
+}
+
+void AddRegisterLines(TextBuffer& text, const CONTEXT& context)
+{
+#if defined(_WIN64)
+    text.Add("\r\nRAX=0x%016" PRIX64 ", CS=0x%04X, RIP=0x%016" PRIX64 ", Flags=0x%08X\r\n", (uint64_t)context.Rax,
+             (unsigned)context.SegCs, (uint64_t)context.Rip, (unsigned)context.EFlags);
+    text.Add("RBX=0x%016" PRIX64 ", SS=0x%04X, RSP=0x%016" PRIX64 ", RBP=0x%016" PRIX64 "\r\n", (uint64_t)context.Rbx,
+             (unsigned)context.SegSs, (uint64_t)context.Rsp, (uint64_t)context.Rbp);
+    text.Add("RCX=0x%016" PRIX64 ", DS=0x%04X, RSI=0x%016" PRIX64 ", FS=0x%04X\r\n", (uint64_t)context.Rcx,
+             (unsigned)context.SegDs, (uint64_t)context.Rsi, (unsigned)context.SegFs);
+    text.Add("RDX=0x%016" PRIX64 ", ES=0x%04X, RDI=0x%016" PRIX64 ", GS=0x%04X\r\n", (uint64_t)context.Rdx,
+             (unsigned)context.SegEs, (uint64_t)context.Rdi, (unsigned)context.SegGs);
+    text.Add("R8=0x%016" PRIX64 ", R9=0x%016" PRIX64 ", R10=0x%016" PRIX64 ", R11=0x%016" PRIX64 "\r\n",
+             (uint64_t)context.R8, (uint64_t)context.R9, (uint64_t)context.R10, (uint64_t)context.R11);
+    text.Add("R12=0x%016" PRIX64 ", R13=0x%016" PRIX64 ", R14=0x%016" PRIX64 ", R15=0x%016" PRIX64 "\r\n",
+             (uint64_t)context.R12, (uint64_t)context.R13, (uint64_t)context.R14, (uint64_t)context.R15);
+#else
+    text.Add("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)context.Eax,
+             (unsigned)context.SegCs, (unsigned)context.Eip, (unsigned)context.EFlags);
+    text.Add("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)context.Ebx, (unsigned)context.SegSs,
+             (unsigned)context.Esp, (unsigned)context.Ebp);
+    text.Add("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)context.Ecx, (unsigned)context.SegDs,
+             (unsigned)context.Esi, (unsigned)context.SegFs);
+    text.Add("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)context.Edx, (unsigned)context.SegEs,
+             (unsigned)context.Edi, (unsigned)context.SegGs);
+#endif
+}
+
+}  // namespace
+
+std::string ExceptionLines(const EXCEPTION_RECORD& record, DWORD threadId, bool nt)
+{
+    TextBuffer text;
+    AddExceptionLines(text, record, threadId, nt);
+    return std::string(text.data, text.length);
 }
 
 std::string RegisterLines(const CONTEXT& context)
 {
-#if defined(_WIN64)
-    return Format("\r\nRAX=0x%016" PRIX64 ", CS=0x%04X, RIP=0x%016" PRIX64 ", Flags=0x%08X\r\n",
-                  (uint64_t)context.Rax, (unsigned)context.SegCs, (uint64_t)context.Rip, (unsigned)context.EFlags) +
-           Format("RBX=0x%016" PRIX64 ", SS=0x%04X, RSP=0x%016" PRIX64 ", RBP=0x%016" PRIX64 "\r\n",
-                  (uint64_t)context.Rbx, (unsigned)context.SegSs, (uint64_t)context.Rsp, (uint64_t)context.Rbp) +
-           Format("RCX=0x%016" PRIX64 ", DS=0x%04X, RSI=0x%016" PRIX64 ", FS=0x%04X\r\n", (uint64_t)context.Rcx,
-                  (unsigned)context.SegDs, (uint64_t)context.Rsi, (unsigned)context.SegFs) +
-           Format("RDX=0x%016" PRIX64 ", ES=0x%04X, RDI=0x%016" PRIX64 ", GS=0x%04X\r\n", (uint64_t)context.Rdx,
-                  (unsigned)context.SegEs, (uint64_t)context.Rdi, (unsigned)context.SegGs) +
-           Format("R8=0x%016" PRIX64 ", R9=0x%016" PRIX64 ", R10=0x%016" PRIX64 ", R11=0x%016" PRIX64 "\r\n",
-                  (uint64_t)context.R8, (uint64_t)context.R9, (uint64_t)context.R10, (uint64_t)context.R11) +
-           Format("R12=0x%016" PRIX64 ", R13=0x%016" PRIX64 ", R14=0x%016" PRIX64 ", R15=0x%016" PRIX64 "\r\n",
-                  (uint64_t)context.R12, (uint64_t)context.R13, (uint64_t)context.R14, (uint64_t)context.R15);
-#else
-    return Format("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)context.Eax,
-                  (unsigned)context.SegCs, (unsigned)context.Eip, (unsigned)context.EFlags) +
-           Format("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)context.Ebx, (unsigned)context.SegSs,
-                  (unsigned)context.Esp, (unsigned)context.Ebp) +
-           Format("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)context.Ecx, (unsigned)context.SegDs,
-                  (unsigned)context.Esi, (unsigned)context.SegFs) +
-           Format("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)context.Edx, (unsigned)context.SegEs,
-                  (unsigned)context.Edi, (unsigned)context.SegGs);
-#endif
+    TextBuffer text;
+    AddRegisterLines(text, context);
+    return std::string(text.data, text.length);
 }
 
 std::string ProcessorLine(const char* name, const char* vendor, const char* identifier, DWORD mhz)
@@ -391,10 +425,12 @@ void StackWalker(const DebugHelpApi& api, CONTEXT& context, HANDLE file, volatil
 
 void CrashTextReportHead(HANDLE file, const CrashReportInput& input)
 {
-    if (input.pointers && input.pointers->ExceptionRecord) {
-        Write(file, ExceptionLines(*input.pointers->ExceptionRecord, input.threadId, IsNt()));
-        if (input.pointers->ContextRecord) Write(file, RegisterLines(*input.pointers->ContextRecord));
-    }
+    if (!input.pointers || !input.pointers->ExceptionRecord) return;
+    TextBuffer text;
+    AddExceptionLines(text, *input.pointers->ExceptionRecord, input.threadId, IsNt());
+    if (input.pointers->ContextRecord) AddRegisterLines(text, *input.pointers->ContextRecord);
+    DWORD written = 0;
+    WriteFile(file, text.data, (DWORD)text.length, &written, nullptr);
 }
 
 void CrashTextReport(HANDLE file, const CrashReportInput& input)
