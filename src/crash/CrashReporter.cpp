@@ -60,6 +60,16 @@ BOOL CALLBACK CountWindow(HWND, LPARAM count)
     return FALSE;
 }
 
+// The crash file names of this program: beside it, else in the temporary folder.
+void ThisProgramsCrashFileNames(CrashFileNames& names)
+{
+    wchar_t temporary[520] = {0};
+    GetTempPathW(520, temporary);
+    wchar_t program[MAX_PATH] = {0};
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
+    MakeCrashFileNames(temporary, program, names);
+}
+
 bool ThreadHasWindows(DWORD thread)
 {
     int count = 0;
@@ -250,12 +260,8 @@ void CrashReporter::StartStandby()
     // The names, for a faulting thread that has to write the file itself: it cannot ask
     // for the program's path then (that takes the loader's lock, which the stalled handler
     // may hold).
-    wchar_t temporary[520] = {0};
-    GetTempPathW(520, temporary);
-    wchar_t program[MAX_PATH] = {0};
-    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
     CrashFileNames names;
-    MakeCrashFileNames(temporary, program, names);
+    ThisProgramsCrashFileNames(names);
     // In the system's own form, so that the file is created by the kernel call alone:
     // turning a path into that form takes the process's path lock and its heap.
     const WideString* bases[] = {&names.primaryBase, &names.fallbackBase};
@@ -334,7 +340,9 @@ void CrashReporter::WaitForHandling(bool overflow)
         if (overflow || quitQueued ? m_handler.WaitWithoutMessages(slice) : m_handler.Wait(slice)) return;
         if (!m_handler.Running()) return;
         ULONGLONG now = TickCount64();
-        LONG progress = InterlockedCompareExchange(&m_progress, 0, 0);
+        // A step, or processor time spent: a slow machine makes long steps (loading the
+        // symbols is one call), but a handler that waits on a lock spends no time at all.
+        LONG progress = InterlockedCompareExchange(&m_progress, 0, 0) + (LONG)HandlerTime();
         // Once the problem report shows its dialog, the user takes the time they need,
         // and a sending report is bounded by the network's own time limits.
         bool asking = m_stage == Reporting && ThreadHasWindows(m_handler.ThreadId());
@@ -347,6 +355,18 @@ void CrashReporter::WaitForHandling(bool overflow)
             return;
         }
     }
+}
+
+ULONGLONG CrashReporter::HandlerTime() const
+{
+    FILETIME created, ended, kernel, user;
+    if (!m_handler.Thread() || !GetThreadTimes(m_handler.Thread(), &created, &ended, &kernel, &user)) return 0;
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return k.QuadPart + u.QuadPart;
 }
 
 void CrashReporter::GiveUp(bool overflow)
@@ -397,12 +417,8 @@ int CrashReporter::HandleCrashWork()
     ThreadList threads;
     ErrorReportingFiles registration;
 
-    wchar_t temporary[520] = {0};
-    GetTempPathW(520, temporary);
-    wchar_t program[MAX_PATH] = {0};
-    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) program[0] = 0;
     CrashFileNames names;
-    MakeCrashFileNames(temporary, program, names);
+    ThisProgramsCrashFileNames(names);
 
     WideString dumpPath, textPath;
     bool debugHelp = LoadDebugHelp() != 0;

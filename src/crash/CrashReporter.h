@@ -79,6 +79,8 @@ private:
     // The faulting thread's wait for the handling; ends the process itself when the
     // handling stalls.
     void WaitForHandling(bool overflow);
+    // The processor time the handling thread has spent, in 100 ns.
+    ULONGLONG HandlerTime() const;
     // Writes the report's first section from the faulting thread, then ends the process.
     void GiveUp(bool overflow);
     static BOOL CALLBACK DumpCollector(void* parameter, const PMINIDUMP_CALLBACK_INPUT input,

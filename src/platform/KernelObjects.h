@@ -61,6 +61,8 @@ public:
     bool Running() const { return (m_state & RunningFlag) != 0; }
     DWORD Result() const { return m_result; }
     DWORD ThreadId() const { return m_threadId; }
+    // The thread of the routine (running or ended), or null; owned here.
+    HANDLE Thread() const { return m_thread; }
 
 private:
     static const LONG RunningFlag = 0x1;

@@ -306,6 +306,15 @@ void ExpectReport(const Crash& crash, const char* kind, const char* name, DWORD 
     EXPECT_EQ(code, dump.exceptionCode);
 }
 
+// The report of a write to address 0 (under the lane's emulator: an illegal instruction).
+void ExpectWriteToZero(const Crash& crash, const char* kind, const char* function)
+{
+    if (harness::X86Emulated())
+        ExpectReport(crash, kind, "Illegal Instruction", 0xC000001D, nullptr, function);
+    else
+        ExpectReport(crash, kind, "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", function);
+}
+
 }  // namespace
 
 TEST(CrashCapture, EveryKindOfFaultLeavesBothFilesAndEndsTheProcess)
@@ -422,22 +431,14 @@ TEST(CrashCapture, AQueuedQuitMessageStillGetsCompleteFiles)
     Crash crash = Cause("quit-queued", L"crash-quit");
     EXPECT_EQ((long)harness::AccessFaultCode(), crash.exitCode);
     EXPECT_TRUE(crash.dialogShown);
-    if (harness::X86Emulated())
-        ExpectReport(crash, "quit-queued", "Illegal Instruction", 0xC000001D, nullptr, "Write(0x0,0x0,0x0,0x0) - Line ");
-    else
-        ExpectReport(crash, "quit-queued", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n",
-                     "Write(0x0,0x0,0x0,0x0) - Line ");
+    ExpectWriteToZero(crash, "quit-queued", "Write(0x0,0x0,0x0,0x0) - Line ");
 }
 
 TEST(CrashCapture, AGuardedProgramFolderSendsTheFilesToTheTemporaryFolder)
 {
     Crash crash = Cause("null-write", L"crash-guarded", true);
     EXPECT_EQ((long)harness::AccessFaultCode(), crash.exitCode);
-    if (harness::X86Emulated())
-        ExpectReport(crash, "guarded", "Illegal Instruction", 0xC000001D, nullptr, "FaultProc(");
-    else
-        ExpectReport(crash, "guarded", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n",
-                     "FaultProc(");
+    ExpectWriteToZero(crash, "guarded", "FaultProc(");
 }
 
 // Without a report service (a fault before the report is configured, or one configured
