@@ -459,9 +459,8 @@ int CrashReporter::HandleCrashWork()
     } else {
         textPath.Clear();
     }
-    InterlockedExchange(&m_stage, FilesWritten);
     InterlockedIncrement(&m_progress);
-    InterlockedExchange(&m_stage, Reporting);
+    InterlockedExchange(&m_stage, Reporting);  // the files are written
     int result = RunReport(dumpPath, textPath);
     ReleaseDebugHelp();
     return result;

@@ -12,36 +12,38 @@
 
 namespace {
 
-std::string Format(const char* format, ...)
-{
-    char buffer[1024];
-    va_list args;
-    va_start(args, format);
-    int length = vsnprintf(buffer, sizeof(buffer), format, args);
-    va_end(args);
-    if (length < 0) return std::string();
-    if (length >= (int)sizeof(buffer)) length = (int)sizeof(buffer) - 1;
-    return std::string(buffer, (size_t)length);
-}
-
 // Text made without the heap, for a thread that may not take its lock: the first section
 // is also written when the rest of the handling cannot go on.
 struct TextBuffer {
     char data[2048];
     size_t length = 0;
     TextBuffer() { data[0] = 0; }
-    void Add(const char* format, ...)
+    void AddV(const char* format, va_list args)
     {
         if (length >= sizeof(data) - 1) return;
-        va_list args;
-        va_start(args, format);
         int added = vsnprintf(data + length, sizeof(data) - length, format, args);
-        va_end(args);
         if (added < 0) return;
         length += (size_t)added;
         if (length > sizeof(data) - 1) length = sizeof(data) - 1;
     }
+    void Add(const char* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        AddV(format, args);
+        va_end(args);
+    }
 };
+
+std::string Format(const char* format, ...)
+{
+    TextBuffer text;
+    va_list args;
+    va_start(args, format);
+    text.AddV(format, args);
+    va_end(args);
+    return std::string(text.data, text.length);
+}
 
 void Write(HANDLE file, const std::string& text)
 {
