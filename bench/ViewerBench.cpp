@@ -188,7 +188,8 @@ const UINT RunBench = WM_APP + 1;
 
 class BenchDialog : public MainDialog {
 public:
-    BenchDialog(bool stream, const wchar_t* out) : m_stream(stream), m_out(out) {}
+    // `extra`: 1 records every report to a file, 2 plots the first sensor's numbers.
+    BenchDialog(bool stream, const wchar_t* out, int extra = 0) : m_stream(stream), m_out(out), m_extra(extra) {}
 
     int OnInitDialog() override
     {
@@ -388,6 +389,11 @@ private:
     void Stream()
     {
         // Warm up, then measure ten seconds of streaming with the message loop running.
+        if (m_extra == 1) RecordTo(BesideProgram(L"bench-recording.csv").c_str());
+        if (m_extra == 2) {
+            const GUID first = {0x7B000000, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44}};
+            OpenPlot(first, L"Sensor 000", L"");
+        }
         Pump(1000);
         unsigned long rebuilds = RebuildCount();
         SIZE_T memory = PrivateBytes();
@@ -400,9 +406,11 @@ private:
         wall.Stop();
         double seconds = (double)wall.Microseconds() / 1e6;
         double load = (double)(ProcessCpuMicroseconds() - cpu) / 1e6 / seconds;
+        LONGLONG dropped = Recording().Dropped(), written = Recording().Written();
         if (FILE* out = _wfopen(m_out, L"w")) {
-            fprintf(out, "%.6f 0 %lu %zu %zu %.3f %.4f\n", load, RebuildCount() - rebuilds, (size_t)(memory / 1024),
-                    (size_t)(PrivateBytes() / 1024), seconds, meter.OtherCores());
+            fprintf(out, "%.6f 0 %lu %zu %zu %.3f %.4f %lld %lld\n", load, RebuildCount() - rebuilds,
+                    (size_t)(memory / 1024), (size_t)(PrivateBytes() / 1024), seconds, meter.OtherCores(), dropped,
+                    written);
             fclose(out);
         }
     }
@@ -477,6 +485,7 @@ private:
 
     bool m_stream;
     const wchar_t* m_out;
+    int m_extra;
     TreeList* m_phaseList = nullptr;
 };
 
@@ -568,6 +577,7 @@ struct StreamRound {
     double cpu = 0, events = 0, seconds = 0, other = 0;
     unsigned long rebuilds = 0;
     double memoryBefore = 0, memoryAfter = 0;
+    long long dropped = 0, written = 0;  // rows of a recording
 };
 
 int RunStreamRound(const wchar_t* mode, int sensors, int interval, StreamRound& round)
@@ -582,10 +592,11 @@ int RunStreamRound(const wchar_t* mode, int sensors, int interval, StreamRound& 
     if (!RunProgram(line)) return 0;
     FILE* in = _wfopen(out.c_str(), L"r");
     if (!in) return 0;
-    int fields = fscanf(in, "%lf %lf %lu %lf %lf %lf %lf", &round.cpu, &round.events, &round.rebuilds,
-                        &round.memoryBefore, &round.memoryAfter, &round.seconds, &round.other);
+    int fields = fscanf(in, "%lf %lf %lu %lf %lf %lf %lf %lld %lld", &round.cpu, &round.events, &round.rebuilds,
+                        &round.memoryBefore, &round.memoryAfter, &round.seconds, &round.other, &round.dropped,
+                        &round.written);
     fclose(in);
-    return fields == 7;
+    return fields >= 7;
 }
 
 void StreamBench(int sensors, int interval)
@@ -621,6 +632,62 @@ void StreamBench(int sensors, int interval)
            Verdict(a, 0.05, 0.0).c_str());
     printf("  viewer private memory over 10 s %s KB; %.2f rebuilds per second\n", Figure(m, "%+.0f").c_str(),
            seconds > 0 ? rebuilds / seconds : 0.0);
+    PrintLoad(load);
+}
+
+// Recording every report of every sensor, against the counting client (`extra` 1), or
+// plotting the first sensor's three numbers, against the viewer without the plot (2).
+void ExtraBench(int extra, int sensors, int interval)
+{
+    const int rounds = 5;
+    const wchar_t* baselineMode = extra == 1 ? L"stream-counter" : L"stream-viewer";
+    const wchar_t* subjectMode = extra == 1 ? L"stream-recording" : L"stream-plot";
+    std::vector<double> above, subjectCpu, baselineCpu, growth, load, events, rows;
+    long long dropped = 0, written = 0;
+    for (int round = 0; round < rounds; round++) {
+        StreamRound subject, baseline;
+        // Subject and baseline take turns, the baseline first in even rounds.
+        bool ok = round % 2 == 0 ? RunStreamRound(baselineMode, sensors, interval, baseline) &&
+                                       RunStreamRound(subjectMode, sensors, interval, subject)
+                                 : RunStreamRound(subjectMode, sensors, interval, subject) &&
+                                       RunStreamRound(baselineMode, sensors, interval, baseline);
+        if (!ok) {
+            printf("a round could not be measured (is the simulator registered?)\n");
+            return;
+        }
+        above.push_back(subject.cpu - baseline.cpu);
+        subjectCpu.push_back(subject.cpu);
+        baselineCpu.push_back(baseline.cpu);
+        growth.push_back(subject.memoryAfter - subject.memoryBefore);
+        load.push_back(subject.other);
+        load.push_back(baseline.other);
+        dropped += subject.dropped;
+        written += subject.written;
+        events.push_back(baseline.events);
+        rows.push_back(subject.seconds > 0 ? (double)subject.written / subject.seconds : 0);
+    }
+    Spread a = SpreadOf(above), v = SpreadOf(subjectCpu), c = SpreadOf(baselineCpu), m = SpreadOf(growth);
+    double target = extra == 1 ? 0.10 : 0.05;
+    if (extra == 1) {
+        printf("recording %d sensors every %d ms to a file, %d alternating rounds of 10 s:\n", sensors, interval, rounds);
+        printf("  viewer recording %s of a core\n  counting client %s of a core\n", Figure(v, "%.3f").c_str(),
+               Figure(c, "%.3f").c_str());
+        printf("  above the counting client %s of a core, target <= 0.10: %s\n", Figure(a, "%.3f").c_str(),
+               Verdict(a, target, 0.0).c_str());
+        printf("  rows written %lld, dropped %lld (target 0)\n", written, dropped);
+        // The simulator makes as many events as the processors leave it time for: compare
+        // the rates before the processor times.
+        printf("  events per second to the counting client %s; rows per second recorded %s (3 a report)\n",
+               Figure(SpreadOf(events), "%.0f").c_str(), Figure(SpreadOf(rows), "%.0f").c_str());
+    } else {
+        printf("plotting the 3 values of one of %d sensors every %d ms, %d alternating rounds of 10 s:\n", sensors,
+               interval, rounds);
+        printf("  viewer with the plot %s of a core\n  viewer without it %s of a core\n", Figure(v, "%.3f").c_str(),
+               Figure(c, "%.3f").c_str());
+        printf("  above the viewer without the plot %s of a core, target <= 0.05: %s\n", Figure(a, "%.3f").c_str(),
+               Verdict(a, target, 0.0).c_str());
+    }
+    printf("  private memory over 10 s %s KB\n", Figure(m, "%+.0f").c_str());
     PrintLoad(load);
 }
 
@@ -733,15 +800,21 @@ void StartupBench(const std::wstring& program, const std::wstring& baseline)
 int wmain(int argc, wchar_t** argv)
 {
     const wchar_t* mode = argc > 1 ? argv[1] : L"";
-    if (wcscmp(mode, L"stream-viewer") == 0 || wcscmp(mode, L"stream-counter") == 0) {
+    if (wcscmp(mode, L"stream-viewer") == 0 || wcscmp(mode, L"stream-counter") == 0 ||
+        wcscmp(mode, L"stream-recording") == 0 || wcscmp(mode, L"stream-plot") == 0) {
         if (argc < 5) return 2;
         WriteScenario(_wtoi(argv[2]), 3, _wtoi(argv[3]));
         if (wcscmp(mode, L"stream-counter") == 0) {
             CountingClient(argv[4]);
         } else {
-            BenchDialog dialog(true, argv[4]);
+            int extra = wcscmp(mode, L"stream-recording") == 0 ? 1 : wcscmp(mode, L"stream-plot") == 0 ? 2 : 0;
+            BenchDialog dialog(true, argv[4], extra);
             dialog.RunModal(GetModuleHandleW(nullptr), IDD_MAIN, 0);
         }
+        return 0;
+    }
+    if (wcscmp(mode, L"record") == 0 || wcscmp(mode, L"plot") == 0) {
+        ExtraBench(wcscmp(mode, L"record") == 0 ? 1 : 2, argc > 2 ? _wtoi(argv[2]) : 32, argc > 3 ? _wtoi(argv[3]) : 1);
         return 0;
     }
     if (wcscmp(mode, L"stream") == 0) {
@@ -759,6 +832,7 @@ int wmain(int argc, wchar_t** argv)
         dialog.RunModal(GetModuleHandleW(nullptr), IDD_MAIN, 0);
         return 0;
     }
-    printf("usage: viewer_bench rebuild | stream <sensors> <interval ms> | startup <program> <baseline>\n");
+    printf("usage: viewer_bench rebuild | stream <sensors> <interval ms> | record <sensors> <interval ms> |\n"
+           "       plot <sensors> <interval ms> | startup <program> <baseline>\n");
     return 2;
 }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -12,7 +13,16 @@
 #include "app/SensorTree.h"
 #include "common/Timing.h"
 #include "crash/CrashReporter.h"
+#include "sensors/ValueNumber.h"
 #include "sysinfo/WindowsVersion.h"
+#include "ui/Clipboard.h"
+#include "common/SystemErrorText.h"
+#include "platform/ShellFolders.h"
+#include "ui/ContextMenu.h"
+#include "ui/SettingsStore.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
 
 void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& sensors)
 {
@@ -25,6 +35,7 @@ void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& se
     size_t index = 0;
     for (SensorRecord* record = first; record; record = SensorManager::Next(record)) {
         SensorSnapshot& snapshot = sensors[index++];
+        snapshot.id = record->id;
         snapshot.name.Assign(record->friendlyName);
         record->Lock();
         SensorField* fields = manager.ReadFields(record, nullptr);
@@ -32,10 +43,13 @@ void ReadSensorSnapshots(SensorManager& manager, std::vector<SensorSnapshot>& se
         for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field)) values++;
         snapshot.fieldNames.resize(values);
         snapshot.fieldTexts.resize(values);
+        snapshot.fieldNumeric.resize(values);
         size_t value = 0;
         for (SensorField* field = fields; field; field = LockedList<SensorField>::Next(field), value++) {
             snapshot.fieldNames[value].Assign(field->name);
             snapshot.fieldTexts[value].Assign(field->valueText);
+            double number = 0;
+            snapshot.fieldNumeric[value] = ValueNumber(*(const PROPVARIANT*)&field->value, number) ? 1 : 0;
         }
         record->Unlock();
     }
@@ -47,7 +61,20 @@ bool RefreshDue(ULONGLONG now, ULONGLONG last)
     return (difference >> 32) != 0 || (DWORD)difference > 1000;
 }
 
-MainDialog::MainDialog() : m_mainFlags(0), m_lastRefreshPost(0), m_rebuilds(0) {}
+MainDialog::MainDialog()
+    : m_mainFlags(0), m_lastRefreshPost(0), m_rebuilds(0), m_propertiesChangePosted(0), m_recording(m_feed),
+      m_recordingStatus(nullptr)
+{
+}
+
+namespace {
+
+// The status of a recording is refreshed this often (milliseconds).
+const UINT_PTR RecordingTimer = 2;
+const UINT RecordingStatusInterval = 500;
+const wchar_t RecordingFolderValue[] = L"Recording Folder";
+
+}  // namespace
 
 MainDialog::~MainDialog()
 {
@@ -79,21 +106,39 @@ int MainDialog::OnInitDialog()
     if (!(m_mainFlags & 0x1)) SetChecked(IDC_AUTO_UPDATE, 1);
     m_grip.Attach(m_window);
     m_link.Attach(Item(IDC_WEB_LINK), ORVANE_WEB_HOST, ORVANE_HOME_PAGE, IDC_LINK_CURSOR, LinkFlags::ControlFont);
+    // The recording's status: in the free space left of Exit, shown only while recording.
+    RECT status = {212, 215, 330, 229};
+    MapDialogRect(m_window, &status);
+    m_recordingStatus = CreateWindowExW(0, L"Static", L"", WS_CHILD | SS_RIGHT | SS_CENTERIMAGE | SS_NOPREFIX, status.left,
+                                        status.top, status.right - status.left, status.bottom - status.top, m_window,
+                                        (HMENU)(INT_PTR)IDC_RECORDING_STATUS, m_instance, nullptr);
+    if (m_recordingStatus) SendMessageW(m_recordingStatus, WM_SETFONT, SendMessageW(m_window, WM_GETFONT, 0, 0), 0);
 
     const struct {
         int id;
         DWORD flags;
-    } anchors[4] = {
+    } anchors[5] = {
         {IDC_SENSOR_TREE, AnchorFlags::StretchWidth | AnchorFlags::StretchHeight},
         {IDC_WEB_LINK, AnchorFlags::FollowBottom},
         {IDC_EXIT, AnchorFlags::FollowRight | AnchorFlags::FollowBottom},
         {IDC_AUTO_UPDATE, AnchorFlags::FollowBottom},
+        {IDC_RECORDING_STATUS, AnchorFlags::FollowRight | AnchorFlags::FollowBottom},
     };
-    for (int i = 0; i < 4; i++) m_anchors[i].SetUp(Item(anchors[i].id), anchors[i].flags, 0, 0);
+    for (int i = 0; i < 5; i++) m_anchors[i].SetUp(Item(anchors[i].id), anchors[i].flags, 0, 0);
     SetMinTrackSize(270, 150, 1);
     RestoreWindowPlacement(m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"Main", 0, m_api);
 
+    // What an update set aside while this program ran could not be deleted then.
+    wchar_t program[MAX_PATH] = {0};
+    DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        if (wchar_t* slash = wcsrchr(program, L'\\')) slash[1] = 0;
+        RemoveSetAsideFiles(program);
+    }
+
     m_sensors.SetCallback(SensorCallback, (UINT_PTR)this);
+    m_feed.SetWindow(m_window, FeedArrivedMessage);
+    RouteMessages(true);
     RebuildTree();
     if (!(m_mainFlags & 0x1))
         m_updater.Start(ORVANE_UPDATE_ADDRESS, m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"LastCheck", 0,
@@ -108,6 +153,13 @@ void MainDialog::CheckForUpdatesNow()
 
 int MainDialog::CanClose(INT_PTR)
 {
+    // The sensors' windows use the sensor list: they go first.
+    for (auto& window : m_properties) window->Close(0);
+    m_properties.clear();
+    for (auto& window : m_plots) window->Close(0);
+    m_plots.clear();
+    StopRecording();
+    RouteMessages(false);
     SaveWindowPlacement(m_window, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY, L"Main", nullptr, 0);
     m_tree.Detach();
     m_sensors.ReleaseSensors();
@@ -152,24 +204,40 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_CONTEXTMENU:
         if ((HWND)wParam == m_tree.Tree()) {
-            POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
-            if (lParam == -1) {
-                // The menu key or Shift+F10: the menu opens at the selected row.
-                HTREEITEM item = (HTREEITEM)SendMessageW(m_tree.Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0);
-                RECT row = {0, 0, 0, 0};
-                memcpy(&row, &item, sizeof(item));  // the message takes the item in the rectangle
-                if (!item || !SendMessageW(m_tree.Tree(), TVM_GETITEMRECT, TRUE, (LPARAM)&row)) SetRectEmpty(&row);
-                point.x = row.left;
-                point.y = row.bottom;
-                ClientToScreen(m_tree.Tree(), &point);
-            } else {
-                SelectRowAt(point);  // a right click: on the row under the mouse
-            }
-            ShowCopyMenu(point);
+            ShowContextMenu(m_tree.ContextMenuPoint(lParam));
             return 1;
         }
         break;
+    case PropertiesChangedMessage:
+        InterlockedExchange(&m_propertiesChangePosted, 0);
+        for (auto& window : m_properties)
+            if (window->Window()) window->Refresh();
+        return 1;
+    case RecordingFailedMessage:
+        if (m_recording.Recording()) {
+            WideString path(m_recording.Path());
+            DWORD failure = m_recording.Failure();
+            StopRecording();
+            wchar_t reason[ErrorTextCapacity];
+            if (!SystemErrorText(failure, reason, ErrorTextCapacity)) _snwprintf(reason, ErrorTextCapacity, L"Error %lu.", failure);
+            reason[ErrorTextCapacity - 1] = L'\0';
+            WideString text;
+            text.Format(L"The recording stopped because the file could not be written:\n%ls\n\n"
+                        L"The rows written before are in %ls.",
+                        reason, path.Text());
+            MessageBoxW(m_window, text, L"Orvane", MB_OK | MB_ICONWARNING);
+        }
+        return 1;
+    case FeedArrivedMessage:
+        m_feed.SensorArrived();
+        return 1;
     case WM_TIMER:
+        if (wParam == RecordingTimer) {
+            ShowRecordingStatus();
+            return 1;
+        }
+        RebuildTree();
+        return 1;
     case RefreshMessage:
         RebuildTree();
         return 1;
@@ -181,8 +249,13 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 int MainDialog::SensorCallback(int kind, SensorRecord*, UINT_PTR userData)
 {
-    if (kind != DataUpdated && kind != SensorEntered && kind != 2) return 0;
     MainDialog* dialog = (MainDialog*)userData;
+    // A state or a property changed: the sensors' windows read their sensors anew, once
+    // however many changes come before they do.
+    if ((kind == StateChanged || kind == SensorEvent) && dialog->m_window &&
+        !InterlockedExchange(&dialog->m_propertiesChangePosted, 1))
+        PostMessageW(dialog->m_window, PropertiesChangedMessage, 0, 0);
+    if (kind != DataUpdated && kind != SensorEntered && kind != 2) return 0;
     LONGLONG last = InterlockedCompareExchange64(&dialog->m_lastRefreshPost, 0, 0);
     if (!RefreshDue(TickCount64(), (ULONGLONG)last)) return 0;
     // Of several event threads that find a refresh due at the same moment only the one
@@ -323,6 +396,9 @@ namespace {
 
 const UINT CopyCommand = 1;
 const UINT CopyAllCommand = 2;
+const UINT PropertiesCommand = 3;
+const UINT RecordCommand = 4;
+const UINT PlotCommand = 5;
 
 }  // namespace
 
@@ -332,32 +408,231 @@ void MainDialog::TreeKeyDown(WORD key, void* self)
         static_cast<MainDialog*>(self)->CopySelected();
 }
 
-void MainDialog::SelectRowAt(POINT screen)
+void MainDialog::ShowContextMenu(POINT screen)
 {
-    // As the system's own trees do: the row under the mouse is selected first.
-    HWND tree = m_tree.Tree();
-    TVHITTESTINFO hit;
-    ZeroMemory(&hit, sizeof(hit));
-    hit.pt = screen;
-    ScreenToClient(tree, &hit.pt);
-    // Anywhere on the row counts (the tree selects full rows): its indent, button, icon,
-    // text or the space right of it.
-    if (SendMessageW(tree, TVM_HITTEST, 0, (LPARAM)&hit) && hit.hItem &&
-        (hit.flags & (TVHT_ONITEM | TVHT_ONITEMINDENT | TVHT_ONITEMBUTTON | TVHT_ONITEMRIGHT)))
-        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hit.hItem);
-}
-
-void MainDialog::ShowCopyMenu(POINT screen)
-{
-    HMENU menu = CreatePopupMenu();
-    if (!menu) return;
-    AppendMenuW(menu, MF_STRING, CopyCommand, L"Copy");
-    AppendMenuW(menu, MF_STRING, CopyAllCommand, L"Copy All");
-    UINT command = (UINT)TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, screen.x, screen.y, 0,
-                                        m_window, nullptr);
-    DestroyMenu(menu);
+    std::vector<MenuItem> items = {{CopyCommand, L"Copy", true},
+                                   {CopyAllCommand, L"Copy All", true},
+                                   {0, nullptr, true},
+                                   {RecordCommand, m_recording.Recording() ? L"Stop Recording" : L"Record to File...", true},
+                                   {PlotCommand, L"Plot", CanPlot()},
+                                   {0, nullptr, true},
+                                   {PropertiesCommand, L"Properties\tAlt+Enter", SelectedSensor() >= 0}};
+    UINT command = TrackContextMenu(m_window, screen, items);
     if (command == CopyCommand) CopySelected();
     if (command == CopyAllCommand) CopyAll();
+    if (command == PropertiesCommand) ShowProperties();
+    if (command == PlotCommand) ShowPlot();
+    if (command == RecordCommand) {
+        if (m_recording.Recording())
+            StopRecording();
+        else
+            StartRecording();
+    }
+}
+
+void MainDialog::StartRecording()
+{
+    // Offered: a new name with the time in the folder of the last recording, else in the
+    // user's documents.
+    SettingsStore settings;
+    settings.Open(SettingsBackend::Registry, HKEY_CURRENT_USER, ORVANE_REGISTRY_KEY);
+    WideString folder;
+    settings.ReadString(RecordingFolderValue, folder, L"");
+    if (folder.IsEmpty() || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
+        wchar_t documents[MAX_PATH] = L"";
+        folder.Assign(SpecialFolder(CSIDL_PERSONAL, documents) ? documents : L"");
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t path[MAX_PATH * 4];
+    DefaultRecordingName(now, path, MAX_PATH * 4);
+    OPENFILENAMEW dialog;
+    ZeroMemory(&dialog, sizeof(dialog));
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = m_window;
+    dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH * 4;
+    dialog.lpstrInitialDir = folder.IsEmpty() ? nullptr : folder.Text();
+    dialog.lpstrTitle = L"Record to File";
+    dialog.lpstrDefExt = L"csv";
+    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&dialog)) return;
+
+    if (!RecordTo(path)) return;
+    if (dialog.nFileOffset > 0 && dialog.nFileOffset < MAX_PATH * 4) {
+        // The folder without its last backslash, unless it is a drive's root.
+        folder.Assign(path, dialog.nFileOffset > 3 ? dialog.nFileOffset - 1 : dialog.nFileOffset);
+        settings.WriteString(RecordingFolderValue, folder);
+    }
+}
+
+int MainDialog::RecordTo(const wchar_t* path)
+{
+    DWORD error = 0;
+    if (!m_recording.Start(path, m_window, RecordingFailedMessage, error)) {
+        wchar_t reason[ErrorTextCapacity];
+        if (!SystemErrorText(error, reason, ErrorTextCapacity)) _snwprintf(reason, ErrorTextCapacity, L"Error %lu.", error);
+        reason[ErrorTextCapacity - 1] = L'\0';
+        WideString text;
+        text.Format(L"%ls could not be created:\n%ls", path, reason);
+        MessageBoxW(m_window, text, L"Orvane", MB_OK | MB_ICONWARNING);
+        return 0;
+    }
+    ShowRecordingStatus();
+    if (m_recordingStatus) ShowWindow(m_recordingStatus, SW_SHOWNA);
+    SetTimer(m_window, RecordingTimer, RecordingStatusInterval, nullptr);
+    return 1;
+}
+
+void MainDialog::StopRecording()
+{
+    if (!m_recording.Recording()) return;
+    KillTimer(m_window, RecordingTimer);
+    m_recording.Stop();
+    if (m_recordingStatus) ShowWindow(m_recordingStatus, SW_HIDE);
+}
+
+void MainDialog::ShowRecordingStatus()
+{
+    if (!m_recordingStatus) return;
+    WideString text;
+    RecordingStatusText(m_recording.Written(), m_recording.Dropped(), text);
+    wchar_t shown[128] = L"";
+    GetWindowTextW(m_recordingStatus, shown, 128);
+    if (wcscmp(shown, text) != 0) SetWindowTextW(m_recordingStatus, text);
+}
+
+int MainDialog::PreTranslate(MSG& message)
+{
+    // Alt+Enter on the tree opens the selected sensor's window (and its character, which
+    // the tree would only beep at, goes too).
+    if (message.hwnd == m_tree.Tree() && message.wParam == VK_RETURN) {
+        if (message.message == WM_SYSKEYDOWN) {
+            ShowProperties();
+            return 1;
+        }
+        if (message.message == WM_SYSCHAR) return 1;
+    }
+    return DialogBase::PreTranslate(message);
+}
+
+int MainDialog::SelectedSensor()
+{
+    RowIdentity identity;
+    IdentifySelectedRow(identity);
+    if (identity.level < 1) return -1;
+    return FindSensor(m_snapshots, identity);
+}
+
+ISensor* MainDialog::SensorById(const GUID& id, void* self)
+{
+    MainDialog* dialog = static_cast<MainDialog*>(self);
+    LockedList<SensorRecord>& sensors = dialog->m_sensors.Sensors();
+    for (SensorRecord* record = sensors.First(); record; record = SensorManager::Next(record))
+        if (IsEqualGUID(record->id, id) && record->sensor && !record->Closed()) {
+            record->sensor->AddRef();
+            return record->sensor;
+        }
+    return nullptr;
+}
+
+namespace {
+
+// Windows the user closed are let go.
+template <class Window>
+void DropClosedWindows(std::vector<std::unique_ptr<Window>>& windows)
+{
+    for (size_t i = 0; i < windows.size();) {
+        if (windows[i]->Window())
+            i++;
+        else
+            windows.erase(windows.begin() + (ptrdiff_t)i);
+    }
+}
+
+void BringToFront(HWND window)
+{
+    if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+}  // namespace
+
+void MainDialog::ShowProperties()
+{
+    int index = SelectedSensor();
+    if (index < 0) return;
+    const SensorSnapshot& sensor = m_snapshots[(size_t)index];
+    // One window per sensor.
+    DropClosedWindows(m_properties);
+    for (auto& window : m_properties)
+        if (IsEqualGUID(window->SensorId(), sensor.id)) {
+            BringToFront(window->Window());
+            return;
+        }
+    std::unique_ptr<PropertiesWindow> window(new (std::nothrow) PropertiesWindow(sensor.id, sensor.name, SensorById, this));
+    if (!window || !window->Open(m_instance, m_window, (int)m_properties.size())) return;
+    try {
+        m_properties.push_back(std::move(window));
+    } catch (...) {
+        // Without memory for the list the window closes again.
+    }
+}
+
+bool MainDialog::SelectedPlot(int& sensor, int& value)
+{
+    RowIdentity identity;
+    IdentifySelectedRow(identity);
+    sensor = identity.level >= 1 ? FindSensor(m_snapshots, identity) : -1;
+    value = -1;
+    if (sensor < 0) return false;
+    const SensorSnapshot& snapshot = m_snapshots[(size_t)sensor];
+    bool any = false;
+    for (size_t i = 0; i < snapshot.fieldNames.size() && i < snapshot.fieldNumeric.size(); i++) {
+        if (!snapshot.fieldNumeric[i]) continue;
+        if (identity.level == 2 && snapshot.fieldNames[i].Equals(identity.valueName)) value = (int)i;
+        any = true;
+    }
+    // A value row plots that value when it has a number; a sensor row all its numbers.
+    return identity.level == 2 ? value >= 0 : any;
+}
+
+bool MainDialog::CanPlot()
+{
+    int sensor = -1, value = -1;
+    return SelectedPlot(sensor, value);
+}
+
+void MainDialog::ShowPlot()
+{
+    int sensor = -1, value = -1;
+    if (!SelectedPlot(sensor, value)) return;
+    const SensorSnapshot& snapshot = m_snapshots[(size_t)sensor];
+    const wchar_t* only = value >= 0 ? snapshot.fieldNames[(size_t)value].Text() : L"";
+    // One window for each sensor and value.
+    DropClosedWindows(m_plots);
+    for (auto& window : m_plots)
+        if (IsEqualGUID(window->SensorId(), snapshot.id) && wcscmp(window->ValueName(), only) == 0) {
+            BringToFront(window->Window());
+            return;
+        }
+    OpenPlot(snapshot.id, snapshot.name, only);
+}
+
+int MainDialog::OpenPlot(const GUID& id, const wchar_t* name, const wchar_t* only)
+{
+    std::unique_ptr<PlotWindow> window(new (std::nothrow) PlotWindow(m_feed, id, name, only));
+    if (!window || !window->Open(m_instance, m_window, (int)m_plots.size())) return 0;
+    try {
+        m_plots.push_back(std::move(window));
+    } catch (...) {
+        // Without memory for the list the window closes again.
+        return 0;
+    }
+    return 1;
 }
 
 void MainDialog::ReadRows(std::vector<TreeRowText>& rows, int& selected)
@@ -414,23 +689,5 @@ void MainDialog::CopyAll()
 
 int MainDialog::PutOnClipboard(const std::wstring& text)
 {
-    // Another program holding the clipboard: nothing is copied, nothing is said.
-    if (!OpenClipboard(m_window)) return 0;
-    int done = 0;
-    if (EmptyClipboard()) {
-        size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-        if (void* target = memory ? GlobalLock(memory) : nullptr) {
-            memcpy(target, text.c_str(), bytes);
-            GlobalUnlock(memory);
-            if (SetClipboardData(CF_UNICODETEXT, memory))
-                done = 1;
-            else
-                GlobalFree(memory);
-        } else if (memory) {
-            GlobalFree(memory);
-        }
-    }
-    CloseClipboard();
-    return done;
+    return PutTextOnClipboard(m_window, text);
 }

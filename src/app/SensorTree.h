@@ -9,9 +9,11 @@
 
 // A sensor as the tree shows it: its name and its values' names and texts.
 struct SensorSnapshot {
+    GUID id = GUID_NULL;  // not shown; what a sensor's own window is opened for
     WideString name;
     std::vector<WideString> fieldNames;
     std::vector<WideString> fieldTexts;
+    std::vector<char> fieldNumeric;  // not shown; whether a value can be plotted
 };
 
 enum TreeImage { RootImage = 0, SensorImage = 1, ValueImage = 2 };

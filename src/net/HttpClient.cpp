@@ -73,6 +73,10 @@ void ApplyPace(Stopwatch& watch, DWORD bytes, DWORD pace)
 }
 
 // Widens bytes one by one: byte value n becomes the character of code n (a zero byte too).
+// A zero byte is kept rather than ending its block there: cutting at it would drop the
+// rest of whatever block the network happened to deliver with it, so the same answer
+// would read differently from one connection to the next. Kept, the text is always the
+// whole body, and a reader that wants to stop at a zero can do so itself.
 int AppendBytes(WideString& text, const BYTE* bytes, DWORD count, wchar_t* wide)
 {
     for (DWORD i = 0; i < count; i++) wide[i] = bytes[i];
@@ -445,7 +449,10 @@ int HttpClient::DownloadFile(const wchar_t* url, const wchar_t* agent, const wch
     LONGLONG length = -1;
     if (request && !failed) {
         if (!file.Open(targetPath, resume == 1 ? FileHolder::WriteAlways : FileHolder::WriteNew,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                       // A download ended from outside still holds its file: whoever puts
+                       // things back may delete it all the same.
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
             status = 999;
             if (outStatus) *outStatus = status;
             failed = 1;
@@ -727,6 +734,13 @@ const INTERNET_BUFFERSW* HttpClient::FirstFormDescriptor() const
     return m_parts ? &m_parts->descriptor : nullptr;
 }
 
+bool AddFormLength(DWORD& total, DWORD length)
+{
+    if (length > 0xFFFFFFFFu - total) return false;
+    total += length;
+    return true;
+}
+
 int HttpClient::PostForm(const wchar_t* server, const wchar_t* path, const wchar_t* agent, WideString* outText,
                          HWND owner, DWORD byteLimit, const wchar_t* userName, const wchar_t* password,
                          const wchar_t* proxyUserName, const wchar_t* proxyPassword, INTERNET_PORT port,
@@ -737,11 +751,14 @@ int HttpClient::PostForm(const wchar_t* server, const wchar_t* path, const wchar
     int result = 0;
     WideString header;
     if (AddTextPart(nullptr, ClosingPart, nullptr) && header.Assign(FormContentType)) {
+        // The body's length goes out as one 32-bit count: a form beyond it is refused
+        // whole, never sent with a length that wrapped around.
         DWORD total = 0;
-        for (FormPart* part = m_parts; part; part = part->next) total += part->descriptor.dwBufferLength;
-        for (FormPart* part = m_parts; part; part = part->next) part->descriptor.dwBufferTotal = total;
         bool ok = true;
-        if (userName && password) {
+        for (FormPart* part = m_parts; part && ok; part = part->next)
+            ok = AddFormLength(total, part->descriptor.dwBufferLength);
+        for (FormPart* part = m_parts; part; part = part->next) part->descriptor.dwBufferTotal = total;
+        if (ok && userName && password) {
             WideString credentials;
             WideString encoded;
             ok = credentials.Format(L"%s:%s", userName, password) != 0;

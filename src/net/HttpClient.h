@@ -94,6 +94,10 @@ DWORD RequestOpenFlags(INTERNET_PORT port);
 // Base64 of `size` bytes (RFC 4648 alphabet, "=" padding, no line breaks).
 int Base64Encode(const void* data, size_t size, WideString& out);
 
+// Adds a part's length to a form body's 32-bit total; false, and the total unchanged,
+// when the sum would not fit.
+bool AddFormLength(DWORD& total, DWORD length);
+
 class HttpClient {
 public:
     HttpClient();

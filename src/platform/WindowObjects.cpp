@@ -64,6 +64,8 @@ int MemoryBitmap::Create32(int width, int height)
         Delete();
         return 0;
     }
+    m_width = width;
+    m_height = height;
     return 1;
 }
 
@@ -75,6 +77,8 @@ void MemoryBitmap::Delete()
     m_dc = nullptr;
     m_bitmap = nullptr;
     m_original = nullptr;
+    m_width = 0;
+    m_height = 0;
     m_bits = nullptr;
 }
 

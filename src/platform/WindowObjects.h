@@ -44,7 +44,7 @@ private:
 // A memory device context with one bitmap of its own selected into it.
 class MemoryBitmap {
 public:
-    MemoryBitmap() : m_dc(nullptr), m_bitmap(nullptr), m_original(nullptr), m_bits(nullptr) {}
+    MemoryBitmap() : m_dc(nullptr), m_bitmap(nullptr), m_original(nullptr), m_bits(nullptr), m_width(0), m_height(0) {}
     ~MemoryBitmap() { Delete(); }
     MemoryBitmap(const MemoryBitmap&) = delete;
     MemoryBitmap& operator=(const MemoryBitmap&) = delete;
@@ -54,12 +54,17 @@ public:
     void Delete();
     HDC Dc() const { return m_dc; }
     void* Bits() const { return m_bits; }
+    // The size it was made with; 0 when there is none.
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
 
 private:
     HDC m_dc;
     HBITMAP m_bitmap;
     HGDIOBJ m_original;
     void* m_bits;
+    int m_width;
+    int m_height;
 };
 
 // Bits per pixel of what `dc` draws on: the selected bitmap of a memory device context,

@@ -51,6 +51,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport* report) override
     {
         if (m_record->Closed()) return S_OK;
+        m_record->owner->ObserveReport(m_record, report);
         // The values are read when the fields are (CurrentFields); a rebuild of the tree
         // fetches the sensor's data afresh in any case.
         m_record->KeepReport(report);
@@ -64,6 +65,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID) override
     {
+        m_record->MarkLeft();
         if (!m_record->Closed()) m_record->owner->Notify(DataUpdated, m_record);
         return S_OK;
     }
@@ -125,7 +127,7 @@ SensorField::~SensorField()
 
 SensorRecord::SensorRecord(SensorManager* owner)
     : owner(owner), sensor(nullptr), category(GUID_NULL), id(GUID_NULL), sink(nullptr), m_references(1), m_closed(0),
-      m_latestReport(nullptr)
+      m_left(0), m_latestReport(nullptr)
 {
     InterlockedIncrement(&g_liveRecords);
 }
@@ -226,7 +228,9 @@ void SensorRecord::Discard()
     Release();
 }
 
-SensorManager::SensorManager() : m_platform(nullptr), m_managerSink(nullptr), m_callback(nullptr), m_userData(0)
+SensorManager::SensorManager()
+    : m_platform(nullptr), m_managerSink(nullptr), m_callback(nullptr), m_userData(0), m_observer(nullptr),
+      m_observerUser(nullptr)
 {
     m_apartment.Initialise(ComApartment::Multithreaded);
 }
@@ -242,6 +246,12 @@ void SensorManager::SetCallback(SensorCallback callback, UINT_PTR userData)
 {
     m_userData = userData;
     m_callback = callback;
+}
+
+void SensorManager::SetReportObserver(ReportObserver observer, void* user)
+{
+    m_observerUser = user;
+    m_observer = observer;
 }
 
 void SensorManager::Notify(int kind, SensorRecord* record)
@@ -273,27 +283,64 @@ SensorRecord* SensorManager::EnumerateSensors()
         for (ULONG i = 0; i < count; i++) {
             ISensor* sensor = nullptr;
             if (FAILED(collection->GetAt(i, &sensor)) || !sensor) continue;
-            SensorRecord* record = new (std::nothrow) SensorRecord(this);
-            if (record) {
-                record->sensor = sensor;
-                sensor->AddRef();
-                BSTR name = nullptr;
-                if (SUCCEEDED(sensor->GetFriendlyName(&name)) && name) record->friendlyName.Assign(name);
-                SysFreeString(name);
-                sensor->GetCategory(&record->category);
-                sensor->GetID(&record->id);
-                record->sink = new (std::nothrow) SensorEventSink(record);
-                if (record->sink) {
-                    sensor->SetEventSink(record->sink);
-                    sensor->SetEventInterest(nullptr, 0);
-                }
-                m_sensors.Append(record);
-            }
+            AddRecord(sensor);
             sensor->Release();
         }
     }
     if (collection) collection->Release();
     return m_sensors.First();
+}
+
+void SensorManager::AddRecord(ISensor* sensor)
+{
+    SensorRecord* record = new (std::nothrow) SensorRecord(this);
+    if (!record) return;
+    record->sensor = sensor;
+    sensor->AddRef();
+    BSTR name = nullptr;
+    if (SUCCEEDED(sensor->GetFriendlyName(&name)) && name) record->friendlyName.Assign(name);
+    SysFreeString(name);
+    sensor->GetCategory(&record->category);
+    sensor->GetID(&record->id);
+    record->sink = new (std::nothrow) SensorEventSink(record);
+    if (record->sink) {
+        sensor->SetEventSink(record->sink);
+        sensor->SetEventInterest(nullptr, 0);
+    }
+    m_sensors.Append(record);
+}
+
+int SensorManager::AddArrivedSensors()
+{
+    if (!m_platform) return 0;
+    std::vector<GUID> known;
+    {
+        ListLock lock(m_sensors);
+        for (SensorRecord* record = m_sensors.First(); record; record = Next(record))
+            if (!record->Left()) known.push_back(record->id);
+    }
+    ISensorCollection* collection = nullptr;
+    ULONG count = 0;
+    int added = 0;
+    if (SUCCEEDED(m_platform->GetSensorsByCategory(CategoryAll, &collection)) && collection &&
+        SUCCEEDED(collection->GetCount(&count))) {
+        for (ULONG i = 0; i < count; i++) {
+            ISensor* sensor = nullptr;
+            if (FAILED(collection->GetAt(i, &sensor)) || !sensor) continue;
+            GUID id = GUID_NULL;
+            sensor->GetID(&id);
+            bool seen = false;
+            for (const GUID& other : known) seen = seen || IsEqualGUID(other, id);
+            if (!seen) {
+                AddRecord(sensor);
+                known.push_back(id);
+                added++;
+            }
+            sensor->Release();
+        }
+    }
+    if (collection) collection->Release();
+    return added;
 }
 
 SensorField* SensorManager::ReadFields(SensorRecord* record, ISensorDataReport* report)

@@ -26,6 +26,8 @@ enum SensorEventKind {
 
 class SensorRecord;
 typedef int (*SensorCallback)(int kind, SensorRecord* record, UINT_PTR userData);
+// Sees every data report as it arrives, on the platform's thread, before the record keeps it.
+typedef void (*ReportObserver)(SensorRecord* record, ISensorDataReport* report, void* user);
 
 // One data value of a sensor.
 class SensorField : public LockedListItem {
@@ -51,6 +53,9 @@ public:
     // The list lets go: the sink is detached and the sensor released.
     void Discard() override;
     bool Closed() const { return m_closed != 0; }
+    // The sensor told that it left; a sensor of the same ID that comes back is a new one.
+    void MarkLeft() { InterlockedExchange(&m_left, 1); }
+    bool Left() const { return m_left != 0; }
 
     void Lock() { fields.Lock(); }
     void Unlock() { fields.Unlock(); }
@@ -79,6 +84,7 @@ private:
 
     volatile LONG m_references;
     volatile LONG m_closed;
+    volatile LONG m_left;
     ISensorDataReport* volatile m_latestReport;
 };
 
@@ -114,8 +120,23 @@ public:
     SensorManager& operator=(const SensorManager&) = delete;
 
     void SetCallback(SensorCallback callback, UINT_PTR userData);
+    // Set before the sensors are enumerated, by an observer that outlives them.
+    void SetReportObserver(ReportObserver observer, void* user);
+    void ObserveReport(SensorRecord* record, ISensorDataReport* report)
+    {
+        ReportObserver observer = m_observer;
+        if (observer) observer(record, report, m_observerUser);
+    }
+    // The display name of a key, as the tree shows it; safe from any thread.
+    void KeyName(const PROPERTYKEY& key, WideString& name) { m_names.Name(key, name); }
+    KeyNameCache& KeyNames() { return m_names; }
     // Rebuilds the sensor list; answers its first record or null.
     SensorRecord* EnumerateSensors();
+    // Adds records for the platform's sensors that no record of the list stands for (one
+    // whose sensor left does not), keeping the others and their event sinks: a client that
+    // must see every report (a recording) uses it when a sensor arrives, instead of
+    // enumerating anew. Answers how many were added.
+    int AddArrivedSensors();
     // Rebuilds a record's values from a report, or from the sensor's current data when
     // `report` is null; answers the first field or null.
     SensorField* ReadFields(SensorRecord* record, ISensorDataReport* report);
@@ -131,6 +152,9 @@ public:
     LockedList<SensorRecord>& Sensors() { return m_sensors; }
 
 private:
+    // Appends a record for `sensor` with its event sink.
+    void AddRecord(ISensor* sensor);
+
     LockedList<SensorRecord> m_sensors;
     KeyNameCache m_names;
     ComApartment m_apartment;
@@ -138,4 +162,6 @@ private:
     ManagerEventSink* m_managerSink;
     SensorCallback m_callback;
     UINT_PTR m_userData;
+    ReportObserver volatile m_observer;
+    void* volatile m_observerUser;
 };

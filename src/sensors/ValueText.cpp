@@ -252,3 +252,15 @@ void FormatValue(const PROPVARIANT& value, VARIANT& variant, WideString& text)
         VariantInit(&variant);
     VariantText(variant, text);
 }
+
+void ValueTextOnly(const PROPVARIANT& value, WideString& text)
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    try {
+        FormatValue(value, variant, text);
+    } catch (const ValueConversionError&) {
+        text.Clear();
+    }
+    VariantClear(&variant);
+}

@@ -28,5 +28,8 @@ void FormatValue(const PROPVARIANT& value, VARIANT& variant, WideString& text);
 LONG ValueConversionDecisions();
 void ForgetValueConversion();
 
+// Only the text of a value, as FormatValue makes it; empty when it cannot be made.
+void ValueTextOnly(const PROPVARIANT& value, WideString& text);
+
 // Only the text rule, for a variant at hand.
 void VariantText(const VARIANT& variant, WideString& text);

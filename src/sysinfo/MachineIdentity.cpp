@@ -262,6 +262,11 @@ int SystemIdentitySource::VolumeSerial(DWORD& serial)
     return ok ? 1 : 0;
 }
 
+namespace {
+// Milliseconds the adapter query may take to answer.
+const long WmiResultWait = 10000;
+}  // namespace
+
 int SystemIdentitySource::AdapterAddress(WideString& text)
 {
     ComApartment apartment;
@@ -285,14 +290,16 @@ int SystemIdentitySource::AdapterAddress(WideString& text)
         VariantInit(&value);
         if (space && language && query &&
             SUCCEEDED(ComApartment::CreateByClassId(WbemLocatorClass, WbemLocatorInterface, locator.ReceiveVoid())) &&
-            SUCCEEDED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                             services.Receive())) &&
+            // No wait here is without an end: the connection gives up after its longest
+            // wait, the result after a few seconds.
+            SUCCEEDED(locator->ConnectServer(space, nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+                                             nullptr, nullptr, services.Receive())) &&
             SUCCEEDED(api.CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                                             EOAC_NONE)) &&
             SUCCEEDED(services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                           nullptr, results.Receive())) &&
-            results->Next(WBEM_INFINITE, 1, adapter.Receive(), &returned) == WBEM_S_NO_ERROR && returned == 1 &&
+            results->Next(WmiResultWait, 1, adapter.Receive(), &returned) == WBEM_S_NO_ERROR && returned == 1 &&
             SUCCEEDED(adapter->Get(L"MACAddress", 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR &&
             value.bstrVal)
             found = text.Assign(value.bstrVal);

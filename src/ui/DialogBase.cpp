@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "ui/Theme.h"
 
 WindowBase::WindowBase()
@@ -65,6 +68,7 @@ DialogBase::DialogBase() : m_flags(0) {}
 
 DialogBase::~DialogBase()
 {
+    RouteMessages(false);
     if (m_window) {
         // By now the object is a plain dialog base, whose CanClose allows.
         DWORD flags = m_flags;
@@ -103,9 +107,72 @@ INT_PTR DialogBase::RunModal(HINSTANCE instance, int templateId, DWORD flags, HW
     return DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, DialogProcedure, (LPARAM)this);
 }
 
+namespace {
+
+// The dialogs that see their messages first, and the hook that shows them the messages of
+// every dialog loop of the thread. One window thread: no lock.
+std::vector<DialogBase*> g_routed;
+HHOOK g_filter = nullptr;
+
+LRESULT CALLBACK MessageFilter(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == MSGF_DIALOGBOX && lParam) {
+        MSG& message = *(MSG*)lParam;
+        // A copy: a dialog may end its routing while it handles the message.
+        std::vector<DialogBase*> routed = g_routed;
+        for (DialogBase* dialog : routed) {
+            if (std::find(g_routed.begin(), g_routed.end(), dialog) == g_routed.end()) continue;
+            HWND window = dialog->Window();
+            if (!window || (message.hwnd != window && !IsChild(window, message.hwnd))) continue;
+            if (dialog->PreTranslate(message)) return 1;
+        }
+    }
+    return CallNextHookEx(g_filter, code, wParam, lParam);
+}
+
+}  // namespace
+
+void DialogBase::RouteMessages(bool on)
+{
+    auto at = std::find(g_routed.begin(), g_routed.end(), this);
+    if (on && at == g_routed.end()) {
+        if (!g_filter) g_filter = SetWindowsHookExW(WH_MSGFILTER, MessageFilter, nullptr, GetCurrentThreadId());
+        try {
+            g_routed.push_back(this);
+        } catch (...) {
+        }
+    } else if (!on && at != g_routed.end()) {
+        g_routed.erase(at);
+    }
+    if (g_routed.empty() && g_filter) {
+        UnhookWindowsHookEx(g_filter);
+        g_filter = nullptr;
+    }
+}
+
+int DialogBase::PreTranslate(MSG& message)
+{
+    return (m_flags & DialogFlags::Modeless) && m_window && IsDialogMessageW(m_window, &message) ? 1 : 0;
+}
+
+HWND DialogBase::CreateModeless(HINSTANCE instance, int templateId, DWORD flags, HWND owner)
+{
+    m_flags = flags | DialogFlags::Modeless;
+    m_instance = instance;
+    void* rewritten = DialogFontFix(instance, templateId, 0, (flags & DialogFlags::ClassicFont) ? 1 : 0);
+    HWND window = rewritten ? CreateDialogIndirectParamW(instance, (LPCDLGTEMPLATEW)rewritten, owner,
+                                                         DialogProcedure, (LPARAM)this)
+                            : CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), owner, DialogProcedure,
+                                                 (LPARAM)this);
+    free(rewritten);
+    if (window) RouteMessages(true);
+    return window;
+}
+
 void DialogBase::Close(INT_PTR result)
 {
     if (!m_window || !CanClose(result)) return;
+    RouteMessages(false);
     HWND window = m_window;
     if (m_flags & DialogFlags::Modeless)
         DestroyWindow(window);
@@ -177,6 +244,7 @@ INT_PTR CALLBACK DialogBase::DialogProcedure(HWND window, UINT message, WPARAM w
     if (!dialog) return FALSE;
     switch (message) {
     case WM_DESTROY:
+        dialog->RouteMessages(false);
         return dialog->OnDestroy();
     case WM_CLOSE:
         return dialog->OnClose();

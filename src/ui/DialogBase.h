@@ -55,7 +55,18 @@ public:
     ~DialogBase() override;
 
     INT_PTR RunModal(HINSTANCE instance, int templateId, DWORD flags, HWND owner = nullptr);
+    // Creates the dialog without a loop of its own (add DialogFlags::Modeless): its keys
+    // (Tab, Enter, Escape, accelerators) are routed through PreTranslate from the loop of
+    // whichever dialog runs. Answers the window, or null.
+    HWND CreateModeless(HINSTANCE instance, int templateId, DWORD flags, HWND owner = nullptr);
     void Close(INT_PTR result);
+
+    // A message of the thread's dialog loop for this window or one of its children, before
+    // the loop handles it; 1 when it was handled here. The base lets a modeless dialog's
+    // own keyboard interface handle it.
+    virtual int PreTranslate(MSG& message);
+    // Makes this dialog see its messages through PreTranslate (while its window exists).
+    void RouteMessages(bool on);
 
     // 0 fails the dialog, 1 lets the system set the focus, 2: focus already set.
     virtual int OnInitDialog() { return 1; }

@@ -107,11 +107,12 @@ void CALLBACK MouseLeaveTracker::Tick(HWND window, UINT, UINT_PTR id, DWORD)
 }
 
 int ShellExecuteFile(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, int show, int elevate,
-                     const wchar_t* verb)
+                     const wchar_t* verb, DWORD mask)
 {
     SHELLEXECUTEINFOW info;
     ZeroMemory(&info, sizeof(info));
     info.cbSize = sizeof(info);
+    info.fMask = mask;
     info.lpVerb = elevate == 1 ? L"runas" : verb;
     info.lpFile = file;
     info.lpParameters = parameters;

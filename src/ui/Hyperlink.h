@@ -56,8 +56,10 @@ private:
     HWND m_window;
 };
 
+// `mask` adds SEE_MASK_* flags, for example SEE_MASK_FLAG_NO_UI for a caller that tells
+// the user itself when the start fails.
 int ShellExecuteFile(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, int show, int elevate,
-                     const wchar_t* verb);
+                     const wchar_t* verb, DWORD mask = 0);
 int OpenUrl(const wchar_t* url);
 int OpenDocument(const wchar_t* path);
 

@@ -152,3 +152,12 @@ int RestoreWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const 
     if (!(flags & PlacementFlags::NoReposition) && command != SW_SHOWMAXIMIZED) SendMessageW(window, DM_REPOSITION, 0, 0);
     return 1;
 }
+
+void CascadeWindow(HWND window, int steps)
+{
+    const int step = 24;
+    RECT rect;
+    if (steps <= 0 || !GetWindowRect(window, &rect)) return;
+    SetWindowPos(window, nullptr, rect.left + step * steps, rect.top + step * steps, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

@@ -41,5 +41,9 @@ class SettingsStore;
 // With a settings store the value is kept there under `valueName`; else in the registry.
 int SaveWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                         const RECT* overrideRect, DWORD flags, SettingsStore* store = nullptr);
+// Moves a window `steps` steps right and down, so that windows opened one after another
+// from one remembered placement do not cover each other exactly.
+void CascadeWindow(HWND window, int steps);
+
 int RestoreWindowPlacement(HWND window, HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD flags,
                            SystemApi& api, SettingsStore* store = nullptr);

@@ -176,6 +176,36 @@ int TreeViewWrapper::SelectRow(HTREEITEM item)
     return (int)SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
 }
 
+POINT TreeViewWrapper::ContextMenuPoint(LPARAM lParam)
+{
+    POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+    if (lParam != -1) {
+        SelectRowAt(point);
+        return point;
+    }
+    HTREEITEM item = m_tree ? (HTREEITEM)SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_CARET, 0) : nullptr;
+    RECT row = {0, 0, 0, 0};
+    memcpy(&row, &item, sizeof(item));  // the message takes the item in the rectangle
+    if (!item || !SendMessageW(m_tree, TVM_GETITEMRECT, TRUE, (LPARAM)&row)) SetRectEmpty(&row);
+    point.x = row.left;
+    point.y = row.bottom;
+    if (m_tree) ClientToScreen(m_tree, &point);
+    return point;
+}
+
+int TreeViewWrapper::SelectRowAt(POINT screen)
+{
+    if (!m_tree) return 0;
+    TVHITTESTINFO hit;
+    ZeroMemory(&hit, sizeof(hit));
+    hit.pt = screen;
+    ScreenToClient(m_tree, &hit.pt);
+    if (!SendMessageW(m_tree, TVM_HITTEST, 0, (LPARAM)&hit) || !hit.hItem ||
+        !(hit.flags & (TVHT_ONITEM | TVHT_ONITEMINDENT | TVHT_ONITEMBUTTON | TVHT_ONITEMRIGHT)))
+        return 0;
+    return SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hit.hItem) ? 1 : 0;
+}
+
 int TreeViewWrapper::ExpandRow(HTREEITEM item, UINT action)
 {
     return (int)SendMessageW(m_tree, TVM_EXPAND, action, (LPARAM)item);

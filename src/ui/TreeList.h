@@ -66,6 +66,13 @@ public:
                         int children, LPARAM parameter);
     void DeleteAllRows();
     int SelectRow(HTREEITEM item);
+    // Selects the row at a screen point, as the system's own trees do before a context
+    // menu: anywhere on the row counts (indent, button, icon, text, the space right of it).
+    int SelectRowAt(POINT screen);
+    // Where a context menu asked for with WM_CONTEXTMENU's `lParam` opens, in screen
+    // coordinates: a right click selects the row under the mouse and opens there; the menu
+    // key or Shift+F10 (-1) opens at the selected row's lower left corner.
+    POINT ContextMenuPoint(LPARAM lParam);
     int ExpandRow(HTREEITEM item, UINT action);
     // Nesting switch: drawing stops at the first "off" and resumes at the last "on".
     void SetRedraw(bool on);

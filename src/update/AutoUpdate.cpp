@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <time.h>
 
+#include <new>
+
 #include "platform/ShellFolders.h"
 #include "sysinfo/MachineIdentity.h"
 #include "ui/Hyperlink.h"
@@ -12,6 +14,7 @@ namespace {
 // How long the end of the program waits for a check that no longer answers: enough to
 // finish moving files, far below any network time-out.
 const DWORD ShutdownWait = 5000;
+const DWORD ShutdownPoll = 200;
 // No honest answer comes near this: a longer one is refused whole, so that no sender can
 // make the check hold an answer of any size (nor parse a truncated one).
 const DWORD AnswerByteLimit = 1024 * 1024;
@@ -37,7 +40,7 @@ int CollectEntry(int kind, XmlNode node, const wchar_t* name, const wchar_t* val
 
 AutoUpdate::AutoUpdate()
     : m_owner(nullptr), m_updateMessage(0), m_hook(SubclassTag::AutoUpdate), m_stepResult(0), m_questionShowing(0),
-      m_options(0), m_ending(0)
+      m_options(0), m_phase(PhaseWaiting), m_ending(0)
 {
 }
 
@@ -89,14 +92,33 @@ void AutoUpdate::Shutdown()
 {
     InterlockedExchange(&m_ending, 1);
     m_http.Cancel();
-    if (m_worker.Running() && !m_worker.Wait(ShutdownWait) && m_worker.Running()) {
+    ULONGLONG start = GetTickCount64();
+    while (m_worker.Running() && !m_worker.Wait(ShutdownPoll)) {
+        if (GetTickCount64() - start < ShutdownWait) continue;
+        // Files are being moved or put back: that ends soon, and it must end whole.
+        if (InterlockedCompareExchange(&m_phase, PhaseEnded, PhaseWaiting) != PhaseWaiting) continue;
         // The system's internet library did not let go of the call (closing its handles
         // ends a blocked call on Windows, not always elsewhere). The process is ending:
         // end the thread, and keep the library it was inside of loaded.
         LoadLibraryW(L"wininet.dll");  // a reference that is never given back
         m_worker.Stop();
+        // It waited on a download of its installation: what that had done goes back.
+        if (m_installation) m_installation->RollBack();
+        break;
     }
     m_hook.Detach();
+}
+
+void AutoUpdate::BeginWait()
+{
+    InterlockedExchange(&m_phase, PhaseWaiting);
+}
+
+void AutoUpdate::EndWait()
+{
+    if (InterlockedCompareExchange(&m_phase, PhaseFiles, PhaseWaiting) == PhaseWaiting) return;
+    // Shutdown has taken this thread over: it ends it and puts the files back itself.
+    for (;;) Sleep(INFINITE);
 }
 
 DWORD AutoUpdate::CheckRoutine(void* self, UINT_PTR)
@@ -123,10 +145,13 @@ int AutoUpdate::HookProc(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT* res
 
 LRESULT AutoUpdate::Ask(WPARAM question)
 {
-    if (m_questionShowing) return 0;  // never two questions at once
+    if (m_questionShowing || Ending()) return 0;  // never two questions at once, none at the end
     UINT type = MB_YESNO | MB_ICONQUESTION;
     const wchar_t* text = m_restartText;
-    if (question == UpdateQuestion::UpdateNow) {
+    if (question == UpdateQuestion::Notice) {
+        text = m_noticeText;
+        type = MB_OK | MB_ICONWARNING;
+    } else if (question == UpdateQuestion::UpdateNow) {
         text = m_infoText;
         if (!m_helpAddress.IsEmpty()) type |= MB_HELP;
     }
@@ -158,6 +183,7 @@ void AutoUpdate::ReadFileEntries(XmlDocument& document, XmlNode context, std::ve
 
 void AutoUpdate::Check()
 {
+    InterlockedExchange(&m_phase, PhaseWaiting);
     m_installerPath.Clear();
     WideString versionText, identity, language, address, answer;
     unsigned major = 0, minor = 0;
@@ -182,7 +208,9 @@ void AutoUpdate::Check()
     document.GetValue(L"update\\application", m_application, context);
     bool usable = LocalisedText(document, L"update\\info", language, context, m_infoText) != 0;
     m_helpAddress.Clear();
-    if (usable) document.GetValue(L"update\\help", m_helpAddress, context);
+    // Only a web address is opened: any other value could name a program to start.
+    if (usable && document.GetValue(L"update\\help", m_helpAddress, context) && !IsWebAddress(m_helpAddress))
+        m_helpAddress.Clear();
     usable = usable && document.GetValue(L"update\\version", offered, context) &&
              ParseVersionPair(offered, offeredMajor, offeredMinor) &&
              IsNewerVersion(major, minor, offeredMajor, offeredMinor);
@@ -211,20 +239,70 @@ void AutoUpdate::Install(XmlDocument& document, XmlNode context, const wchar_t* 
     ReadFileEntries(document, context, entries);
     wchar_t desktop[MAX_PATH] = {0};
     SpecialFolder(CSIDL_DESKTOP, desktop);
-    SystemInstallSystem system(m_http);
-    UpdateInstallation installation(system, m_module.Folder(), desktop);
-    if (!installation.Run(entries, m_stepResult, m_installerPath)) return;
+    // A signed program takes only programs signed by its own signer; a program without a
+    // signature (a build of one's own) updates from anything the service offers.
+    SignerIdentity signer;
+    bool signedProgram = ReadFileSigner(m_module.FileName(), signer) != 0;
+    EndWait();  // from here on files change, except while a download waits
+    m_installation.reset();
+    m_installSystem.reset(new (std::nothrow) SystemInstallSystem(m_http));
+    m_trust.reset(new (std::nothrow) SignerTrust(signer));
+    if (m_installSystem && m_trust)
+        m_installation.reset(new (std::nothrow) UpdateInstallation(*m_installSystem, m_module.Folder(), desktop,
+                                                                   signedProgram ? m_trust.get() : nullptr, this));
+    if (!m_installation) {
+        BeginWait();
+        return;
+    }
+    UpdateInstallation& installation = *m_installation;
+    int installed = installation.Run(entries, m_stepResult, m_installerPath);
+    BeginWait();  // the folder is whole again, updated or as it was
+    if (!installed) {
+        if (!installation.Refused().empty()) {
+            WideString text;
+            text.Format(L"The update was not installed: \"%s\" does not carry the signature of this program's "
+                        L"publisher. The program was not changed.",
+                        installation.Refused().c_str());
+            Tell(text);
+        }
+        return;
+    }
 
     // Without a restart text in any language the new files take effect at the next start.
     if (!LocalisedText(document, L"update\\restart", language, context, m_restartText) || Ending()) return;
     if (!m_restartText.IsEmpty() && SendMessageW(m_owner, m_updateMessage, UpdateQuestion::RestartNow, 0) != 1)
         return;
+    WideString started;
     if (!m_installerPath.IsEmpty()) {
-        ShellExecuteFile(m_installerPath, nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open");
+        started = m_installerPath;
+        if (!ShellExecuteFile(m_installerPath, nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open", SEE_MASK_FLAG_NO_UI))
+            started.Clear();
     } else {
-        WideString execute;
-        if (!document.GetValue(L"update\\files\\execute", execute, context)) execute = m_module.FileName();
-        ShellExecuteFile(execute, nullptr, m_module.Folder(), SW_SHOWDEFAULT, 0, L"open");
+        // The answer may name a program to start instead, but only one that this
+        // installation put in place; anything else restarts the program itself.
+        WideString execute, name;
+        if (document.GetValue(L"update\\files\\execute", execute, context))
+            ChooseRestartProgram(execute, installation.Installed(), name);
+        if (name.IsEmpty())
+            started = m_module.FileName();
+        else
+            InstalledPath(m_module.Folder(), name, started);
+        if (!ShellExecuteFile(started, nullptr, m_module.Folder(), SW_SHOWDEFAULT, 0, L"open", SEE_MASK_FLAG_NO_UI))
+            started.Clear();
+    }
+    if (started.IsEmpty()) {
+        // Closing now would leave the user with no program running: this one keeps
+        // running on the new files, which take effect at its next start.
+        Tell(L"The update was installed, but the new version could not be started. It will run the next time "
+             L"the program starts.");
+        return;
     }
     PostMessageW(m_owner, WM_CLOSE, 0, 0);
+}
+
+void AutoUpdate::Tell(const wchar_t* text)
+{
+    if (Ending() || !IsWindow(m_owner)) return;
+    m_noticeText = text;
+    SendMessageW(m_owner, m_updateMessage, UpdateQuestion::Notice, 0);
 }

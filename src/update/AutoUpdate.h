@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 #include "common/ModuleVersion.h"
@@ -20,9 +21,10 @@
 namespace UpdateQuestion {
 const WPARAM UpdateNow = 0;
 const WPARAM RestartNow = 1;
+const WPARAM Notice = 2;  // no question: tells what went wrong (the notice text)
 }  // namespace UpdateQuestion
 
-class AutoUpdate {
+class AutoUpdate : private InstallGuard {
 public:
     AutoUpdate();
     ~AutoUpdate();
@@ -36,7 +38,9 @@ public:
     // Waits for a running check and removes the window hook.
     void Stop();
     // For the end of the program: ends a check that waits on the network at once, gives a
-    // check a few seconds to finish what it does, then stops waiting for it.
+    // check a few seconds to finish what it does, then ends it where it waits on the
+    // network (putting back what its installation did). An installation that moves files
+    // is waited for until it is done or put back: the folder is never left half updated.
     void Shutdown();
 
     bool Checking() const { return m_worker.Running(); }
@@ -53,8 +57,13 @@ private:
     static int HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result, void* context);
     void Check();
     void Install(XmlDocument& document, XmlNode context, const wchar_t* language);
+    void Tell(const wchar_t* text);
     LRESULT Ask(WPARAM question);
     bool Ending() const { return m_ending != 0; }
+    void BeginWait() override;
+    void EndWait() override;
+    // The worker may be ended only where it waits (the query, a question, a download).
+    enum : LONG { PhaseFiles = 0, PhaseWaiting = 1, PhaseEnded = 2 };
 
     HWND m_owner;
     WideString m_queryAddress;
@@ -64,6 +73,7 @@ private:
     WideString m_infoText;
     WideString m_restartText;
     WideString m_helpAddress;
+    WideString m_noticeText;
     WideString m_installerPath;
     WideString m_itemName;
     WideString m_itemType;
@@ -74,6 +84,12 @@ private:
     WideString m_valueName;
     DWORD m_options;
     SettingsStore m_store;
+    // The installation of the last check; kept so that Shutdown can put back what an
+    // installation ended in a download had done.
+    std::unique_ptr<SystemInstallSystem> m_installSystem;
+    std::unique_ptr<SignerTrust> m_trust;
+    std::unique_ptr<UpdateInstallation> m_installation;
+    volatile LONG m_phase;
     WorkerThread m_worker;
     volatile LONG m_ending;
 };

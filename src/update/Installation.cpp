@@ -1,5 +1,7 @@
 #include "update/Installation.h"
 
+#include <limits.h>
+
 #include <algorithm>
 
 #include "archive/ExtractArchive.h"
@@ -20,28 +22,64 @@ bool ToAnsi(const wchar_t* path, std::string& ansi)
     return !lossy;
 }
 
+// Every file and folder below `root + relative`, as paths relative to `root`, looking at
+// no more than `budget` entries. Links to elsewhere (reparse points) are not entered: only
+// the tree itself is walked.
 void ListBelow(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& files,
-               std::vector<std::wstring>& folders)
+               std::vector<std::wstring>& folders, int& budget)
 {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((root + relative + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     std::vector<std::wstring> below;
     do {
+        if (--budget < 0) break;
         std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             folders.push_back(relative + name);
-            below.push_back(relative + name + L"\\");
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) below.push_back(relative + name + L"\\");
         } else {
             files.push_back(relative + name);
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    for (const std::wstring& folder : below) ListBelow(root, folder, files, folders);
+    for (const std::wstring& folder : below)
+        if (budget > 0) ListBelow(root, folder, files, folders, budget);
 }
 
 }  // namespace
+
+bool IsSetAsideName(const wchar_t* name)
+{
+    const wchar_t* marker = name ? wcsstr(name, L".~aside") : nullptr;
+    if (!marker) return false;
+    const wchar_t* digits = marker + 7;
+    if (!*digits) return false;
+    for (const wchar_t* c = digits; *c; c++)
+        if (*c < L'0' || *c > L'9') return false;
+    return true;
+}
+
+int RemoveSetAsideFiles(const wchar_t* programFolder)
+{
+    // A program folder holds a few dozen files: this many entries is a folder that is not one.
+    const int SetAsideScanLimit = 4096;
+    if (!programFolder || !programFolder[0]) return 0;
+    std::wstring folder = programFolder;
+    if (folder.back() != L'\\') folder += L'\\';
+    std::vector<std::wstring> files, folders;
+    int budget = SetAsideScanLimit, removed = 0;
+    ListBelow(folder, L"", files, folders, budget);
+    for (const std::wstring& file : files) {
+        size_t slash = file.rfind(L'\\');
+        if (!IsSetAsideName(file.c_str() + (slash == std::wstring::npos ? 0 : slash + 1))) continue;
+        std::wstring path = folder + file;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(path.c_str())) removed++;
+    }
+    return removed;
+}
 
 int SystemInstallSystem::Download(const wchar_t* address, const wchar_t* target)
 {
@@ -94,7 +132,8 @@ int SystemInstallSystem::List(const wchar_t* folder, std::vector<std::wstring>& 
 {
     files.clear();
     folders.clear();
-    ListBelow(folder, L"", files, folders);
+    int budget = INT_MAX;
+    ListBelow(folder, L"", files, folders, budget);
     return 1;
 }
 
@@ -117,9 +156,16 @@ void OldPath(const wchar_t* folder, const wchar_t* name, WideString& path)
     AddNameSuffix(installed, L"_old", path);
 }
 
+bool SignerTrust::Accepts(const wchar_t* path)
+{
+    SignerIdentity signer;
+    return ReadFileSigner(path, signer) && signer.Same(m_signer);
+}
+
 UpdateInstallation::UpdateInstallation(InstallSystem& system, const wchar_t* programFolder,
-                                       const wchar_t* desktopFolder)
-    : m_system(system), m_folder(programFolder ? programFolder : L""), m_desktop(desktopFolder ? desktopFolder : L"")
+                                       const wchar_t* desktopFolder, UpdateTrust* trust, InstallGuard* guard)
+    : m_system(system), m_trust(trust), m_guard(guard), m_folder(programFolder ? programFolder : L""),
+      m_desktop(desktopFolder ? desktopFolder : L"")
 {
     if (!m_folder.empty() && m_folder.back() != L'\\') m_folder += L'\\';
     if (!m_desktop.empty() && m_desktop.back() != L'\\') m_desktop += L'\\';
@@ -151,20 +197,28 @@ int UpdateInstallation::Run(const std::vector<UpdateFileEntry>& entries, volatil
     m_records.clear();
     m_setAside.clear();
     m_staging.clear();
-    if (Download(entries, stepResult, installerPath) && MoveAside(entries, stepResult) &&
-        PutInPlace(entries, stepResult)) {
+    m_targets.assign(entries.size(), std::wstring());
+    m_staged.assign(entries.size(), Staged());
+    m_installed.clear();
+    m_refused.clear();
+    // Everything is downloaded, unpacked and checked before the first file of the
+    // program's folder moves.
+    if (Download(entries, stepResult, installerPath) && Unpack(entries, stepResult) && Check(entries) &&
+        MoveAside(entries, stepResult) && PutInPlace(entries, stepResult)) {
         Commit();
         return 1;
     }
     InterlockedExchange(&stepResult, 0);
     RollBack();
+    m_installed.clear();
     return 0;
 }
 
 bool UpdateInstallation::Download(const std::vector<UpdateFileEntry>& entries, volatile LONG& stepResult,
                                   WideString& installerPath)
 {
-    for (const UpdateFileEntry& entry : entries) {
+    for (size_t index = 0; index < entries.size(); index++) {
+        const UpdateFileEntry& entry = entries[index];
         InterlockedExchange(&stepResult, 0);
         WideString target;
         if (entry.hasName) {
@@ -175,16 +229,73 @@ bool UpdateInstallation::Download(const std::vector<UpdateFileEntry>& entries, v
                 name = entry.zip;
             else
                 SetupProgramName(entry.address, name);
+            // A file of the user's own with that name stays: the download takes a free one.
             target.Format(L"%s%s", m_desktop.c_str(), name.Text());
+            for (unsigned n = 2; m_system.Exists(target) && n < 1000; n++) {
+                WideString suffix, free;
+                suffix.Format(L" (%u)", n);
+                AddNameSuffix(name, suffix, free);
+                target.Format(L"%s%s", m_desktop.c_str(), free.Text());
+            }
             installerPath = target;
         }
         if (!SetAside(target.Text())) return false;
         // A failed download leaves no file behind; what it wrote is ours to remove later.
         m_records.push_back({Change::Created, target.Text(), L""});
-        if (!m_system.Download(entry.address, target)) return false;
+        m_targets[index] = target.Text();
+        if (m_guard) m_guard->BeginWait();
+        int downloaded = m_system.Download(entry.address, target);
+        if (m_guard) m_guard->EndWait();
+        if (!downloaded) return false;
         InterlockedExchange(&stepResult, 1);
     }
     return true;
+}
+
+bool UpdateInstallation::Unpack(const std::vector<UpdateFileEntry>& entries, volatile LONG& stepResult)
+{
+    // An archive is unpacked beside the program first: only a whole, sound archive that
+    // holds the file its entry names reaches the program's files.
+    for (size_t index = 0; index < entries.size(); index++) {
+        const UpdateFileEntry& entry = entries[index];
+        if (!entry.hasName || !entry.hasZip) continue;
+        InterlockedExchange(&stepResult, 0);
+        Staged& staged = m_staged[index];
+        staged.folder = FreeName(m_folder + L"~update") + L"\\";
+        if (!m_system.CreateFolder(staged.folder.substr(0, staged.folder.size() - 1).c_str())) return false;
+        m_staging.push_back(staged.folder);
+        bool unpacked = m_system.Extract(m_targets[index].c_str(), staged.folder.c_str()) != 0;
+        m_system.Delete(m_targets[index].c_str());
+        if (!unpacked || !m_system.List(staged.folder.c_str(), staged.files, staged.folders)) return false;
+        if (FindName(staged.files, entry.name) < 0) return false;
+        InterlockedExchange(&stepResult, 1);
+    }
+    return true;
+}
+
+bool UpdateInstallation::Check(const std::vector<UpdateFileEntry>& entries)
+{
+    if (!m_trust) return true;
+    for (size_t index = 0; index < entries.size(); index++) {
+        const UpdateFileEntry& entry = entries[index];
+        if (!entry.hasName) {
+            // A setup program is started whatever its name; a setup archive is only shown.
+            if (!entry.hasZip && !CheckFile(m_targets[index], m_targets[index])) return false;
+        } else if (!entry.hasZip) {
+            if (IsExecutableName(entry.name) && !CheckFile(m_targets[index], entry.name.Text())) return false;
+        } else {
+            for (const std::wstring& file : m_staged[index].files)
+                if (IsExecutableName(file.c_str()) && !CheckFile(m_staged[index].folder + file, file)) return false;
+        }
+    }
+    return true;
+}
+
+bool UpdateInstallation::CheckFile(const std::wstring& path, const std::wstring& shownName)
+{
+    if (m_trust->Accepts(path.c_str())) return true;
+    m_refused = shownName;
+    return false;
 }
 
 bool UpdateInstallation::MoveAside(const std::vector<UpdateFileEntry>& entries, volatile LONG& stepResult)
@@ -206,21 +317,18 @@ bool UpdateInstallation::MoveAside(const std::vector<UpdateFileEntry>& entries, 
 
 bool UpdateInstallation::PutInPlace(const std::vector<UpdateFileEntry>& entries, volatile LONG& stepResult)
 {
-    for (const UpdateFileEntry& entry : entries) {
+    for (size_t index = 0; index < entries.size(); index++) {
+        const UpdateFileEntry& entry = entries[index];
         InterlockedExchange(&stepResult, 0);
         if (entry.hasName) {
             if (entry.hasZip) {
-                WideString archive;
-                NewPath(m_folder.c_str(), entry.zip, archive);
-                bool unpacked = Unpack(archive);
-                m_system.Delete(archive);
-                if (!unpacked) return false;
+                if (!PlaceStaged(m_staged[index])) return false;
             } else {
-                WideString fresh, installed;
-                NewPath(m_folder.c_str(), entry.name, fresh);
+                WideString installed;
                 InstalledPath(m_folder.c_str(), entry.name, installed);
                 if (!SetAside(installed.Text())) return false;
-                if (!Move(fresh.Text(), installed.Text())) return false;
+                if (!Move(m_targets[index], installed.Text())) return false;
+                m_installed.push_back(entry.name.Text());
             }
         }
         InterlockedExchange(&stepResult, 1);
@@ -228,24 +336,18 @@ bool UpdateInstallation::PutInPlace(const std::vector<UpdateFileEntry>& entries,
     return true;
 }
 
-bool UpdateInstallation::Unpack(const wchar_t* archive)
+bool UpdateInstallation::PlaceStaged(const Staged& staged)
 {
-    // The archive is unpacked beside the program first: only a whole, sound archive
-    // reaches the program's files, and every file it replaces can be put back.
-    std::wstring staging = FreeName(m_folder + L"~update") + L"\\";
-    if (!m_system.CreateFolder(staging.substr(0, staging.size() - 1).c_str())) return false;
-    m_staging.push_back(staging);
-    if (!m_system.Extract(archive, staging.c_str())) return false;
-    std::vector<std::wstring> files, folders;
-    if (!m_system.List(staging.c_str(), files, folders)) return false;
-    for (const std::wstring& folder : folders)
+    // Every file the archive replaces is set aside, so that it can be put back.
+    for (const std::wstring& folder : staged.folders)
         if (!MakeFolders(m_folder, folder)) return false;
-    for (const std::wstring& file : files) {
+    for (const std::wstring& file : staged.files) {
         std::wstring target = m_folder + file;
         size_t slash = file.rfind(L'\\');
         if (slash != std::wstring::npos && !MakeFolders(m_folder, file.substr(0, slash))) return false;
         if (!SetAside(target)) return false;
-        if (!Move(staging + file, target)) return false;
+        if (!Move(staged.folder + file, target)) return false;
+        m_installed.push_back(file);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "update/UpdateRules.h"
 
 #include <string.h>
+#include <wctype.h>
 
 #include <string>
 
@@ -32,10 +33,20 @@ bool IsDeviceName(const wchar_t* component, int length)
     static const wchar_t* const names[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* name : names)
         if (wcscmp(upper, name) == 0) return true;
-    if (base == 4 && (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0) && upper[3] >= L'1' &&
-        upper[3] <= L'9')
-        return true;
+    // The system counts the superscript digits one to three as port numbers as well.
+    wchar_t digit = upper[3];
+    bool portNumber = (digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+    if (base == 4 && (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0) && portNumber) return true;
     return false;
+}
+
+bool SameName(const wchar_t* a, const wchar_t* b)
+{
+    for (;; a++, b++) {
+        wchar_t x = IsSeparator(*a) ? L'\\' : *a, y = IsSeparator(*b) ? L'\\' : *b;
+        if (towlower(x) != towlower(y)) return false;
+        if (!x) return true;
+    }
 }
 
 }  // namespace
@@ -170,4 +181,53 @@ bool IsSafeFileName(const wchar_t* name, bool singleName)
         component = c + 1;
     }
     return true;
+}
+
+bool IsWebAddress(const wchar_t* address)
+{
+    if (!address) return false;
+    size_t scheme = 0;
+    if (_wcsnicmp(address, L"http://", 7) == 0)
+        scheme = 7;
+    else if (_wcsnicmp(address, L"https://", 8) == 0)
+        scheme = 8;
+    else
+        return false;
+    const wchar_t* host = address + scheme;
+    if (!*host || *host == L'/' || *host == L'\\') return false;
+    // Nothing the shell or a command line could read as a second argument or a quote.
+    for (const wchar_t* c = address; *c; c++)
+        if (*c <= L' ' || *c == L'"' || *c == 0x7F) return false;
+    return true;
+}
+
+bool IsExecutableName(const wchar_t* name)
+{
+    if (!name) return false;
+    const wchar_t* dot = wcsrchr(name, L'.');
+    if (!dot || wcspbrk(dot, L"\\/")) return false;
+    static const wchar_t* const extensions[] = {L".exe", L".dll", L".com", L".scr", L".ocx", L".cpl", L".sys",
+                                                L".msi", L".bat", L".cmd"};
+    for (const wchar_t* extension : extensions)
+        if (_wcsicmp(dot, extension) == 0) return true;
+    return false;
+}
+
+void ChooseRestartProgram(const wchar_t* execute, const std::vector<std::wstring>& installed, WideString& name)
+{
+    name.Clear();
+    if (!execute || !execute[0] || !IsSafeFileName(execute, false)) return;
+    for (const std::wstring& file : installed) {
+        if (SameName(file.c_str(), execute)) {
+            name = file.c_str();
+            return;
+        }
+    }
+}
+
+int FindName(const std::vector<std::wstring>& names, const wchar_t* name)
+{
+    for (size_t i = 0; i < names.size(); i++)
+        if (SameName(names[i].c_str(), name)) return (int)i;
+    return -1;
 }

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "common/WideString.h"
 
 namespace UpdateOptions {
@@ -49,3 +52,20 @@ void SetupProgramName(const wchar_t* address, WideString& name);
 // no parent or current-folder steps, no drive, stream or device names, no characters
 // the file system would reject or strip. `singleName` also refuses folders.
 bool IsSafeFileName(const wchar_t* name, bool singleName);
+
+// Whether the answer's help address may be opened: an "http://" or "https://" address
+// with a host and no blanks, quotes or control characters.
+bool IsWebAddress(const wchar_t* address);
+
+// Whether a file runs as code when the shell opens it or a program loads it: such files
+// must carry the maker's signature when the running program carries it.
+bool IsExecutableName(const wchar_t* name);
+
+// The program to start after an installation, relative to the program's folder: the
+// answer's execute value when it is a safe name of a file that the installation put in
+// place (`installed`, as listed there). Empty otherwise: the program restarts itself.
+void ChooseRestartProgram(const wchar_t* execute, const std::vector<std::wstring>& installed, WideString& name);
+
+// The index of a relative file name in a list, compared without case and with either
+// slash; -1 when it is not there.
+int FindName(const std::vector<std::wstring>& names, const wchar_t* name);

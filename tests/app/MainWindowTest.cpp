@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,24 @@ struct Running {
     HWND window = nullptr;
     HWND tree = nullptr;
 
-    bool Start()
+    // Says why when the main window did not come: the program ended, or another dialog
+    // (a message or a crash) came first.
+    ::testing::AssertionResult Start()
     {
-        if (!program.Start(Program())) return false;
+        if (!program.Start(Program())) return ::testing::AssertionFailure() << "the program did not start";
         window = program.WaitForWindow(L"#32770");
         tree = window ? GetDlgItem(window, 1004) : nullptr;
-        return tree != nullptr;
+        if (tree) return ::testing::AssertionSuccess();
+        if (!window) return ::testing::AssertionFailure() << "no window; the program's exit code: " << program.WaitForExit(0);
+        wchar_t title[256] = L"";
+        GetWindowTextW(window, title, 256);
+        std::wstring texts = title;
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t text[512] = L"";
+            GetWindowTextW(child, text, 512);
+            texts += std::wstring(L" | ") + text;
+        }
+        return ::testing::AssertionFailure() << "another dialog came first: " << ::testing::PrintToString(texts);
     }
     std::vector<TreeRowInfo> Rows()
     {
@@ -846,6 +859,740 @@ TEST(MainWindow, CopiesTheRowsAsTheyShow)
     EXPECT_EQ(L"held", ClipboardText());
     EXPECT_EQ(app.window, app.program.WaitForWindow(L"#32770", 100)) << "no message box";
     EXPECT_EQ(rows.size(), app.Rows().size()) << "the tree is as it was";
+
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}
+
+// ---------------------------------------------------------------------------------------
+// A sensor's own window
+
+namespace {
+
+struct WindowByTitle {
+    DWORD process;
+    std::wstring title;
+    HWND found;
+};
+
+BOOL CALLBACK FindTitled(HWND window, LPARAM parameter)
+{
+    WindowByTitle* search = (WindowByTitle*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[256] = L"";
+    GetWindowTextW(window, title, 256);
+    if (process != search->process || !IsWindowVisible(window) || !GetDlgItem(window, 1100) || search->title != title)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND WaitForProperties(Running& app, const std::wstring& title, DWORD timeout = 20000)
+{
+    const ULONGLONG start = GetTickCount64();
+    do {
+        WindowByTitle search = {app.program.ProcessId(), title, nullptr};
+        EnumWindows(FindTitled, (LPARAM)&search);
+        if (search.found) return search.found;
+        Sleep(50);
+    } while (GetTickCount64() - start < timeout);
+    return nullptr;
+}
+
+BOOL CALLBACK CountProperties(HWND window, LPARAM parameter)
+{
+    std::pair<DWORD, int>* count = (std::pair<DWORD, int>*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == count->first && IsWindowVisible(window) && GetDlgItem(window, 1100)) count->second++;
+    return TRUE;
+}
+
+int PropertiesWindows(Running& app)
+{
+    std::pair<DWORD, int> count(app.program.ProcessId(), 0);
+    EnumWindows(CountProperties, (LPARAM)&count);
+    return count.second;
+}
+
+std::vector<std::wstring> PropertyRows(HWND window)
+{
+    std::vector<TreeRowInfo> rows;
+    harness::ReadTree(GetDlgItem(window, 1100), rows);
+    std::vector<std::wstring> texts;
+    for (const TreeRowInfo& row : rows) texts.push_back(row.text);
+    return texts;
+}
+
+bool HasRow(const std::vector<std::wstring>& rows, const std::wstring& row)
+{
+    return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+// Waits until the window shows `row` (a "Name<TAB>Value" text).
+bool WaitForRow(HWND window, const std::wstring& row, DWORD timeout = 20000)
+{
+    const ULONGLONG start = GetTickCount64();
+    do {
+        if (HasRow(PropertyRows(window), row)) return true;
+        Sleep(100);
+    } while (GetTickCount64() - start < timeout);
+    return false;
+}
+
+std::wstring AnswerLine(HWND window)
+{
+    wchar_t text[512] = L"";
+    GetWindowTextW(GetDlgItem(window, 1104), text, 512);
+    return text;
+}
+
+// Types an interval and presses Set; answers the line the window then shows.
+std::wstring AskInterval(HWND window, const wchar_t* typed)
+{
+    HWND answer = GetDlgItem(window, 1104);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(answer, WM_SETTEXT, 0, (LPARAM)L"-", SMTO_NORMAL, 10000, &result);
+    SendMessageTimeoutW(GetDlgItem(window, 1102), WM_SETTEXT, 0, (LPARAM)typed, SMTO_NORMAL, 10000, &result);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(1103, BN_CLICKED), (LPARAM)GetDlgItem(window, 1103));
+    const ULONGLONG start = GetTickCount64();
+    std::wstring line;
+    do {
+        line = AnswerLine(window);
+        if (line != L"-") break;
+        Sleep(50);
+    } while (GetTickCount64() - start < 20000);
+    return line;
+}
+
+// The value of the main tree's row `position` as a number, and when it was read.
+bool CounterAt(Running& app, size_t position, double& value, ULONGLONG& when)
+{
+    std::vector<TreeRowInfo> rows;
+    if (!harness::ReadTree(app.tree, rows) || rows.size() <= position) return false;
+    size_t tab = rows[position].text.find(L'\t');
+    if (tab == std::wstring::npos) return false;
+    value = _wtof(rows[position].text.c_str() + tab + 1);
+    when = GetTickCount64();
+    return true;
+}
+
+// Reports a second of the sensor whose counter is at `position`, measured over a few
+// seconds of the tree's own refreshes.
+double ReportsPerSecond(Running& app, size_t position)
+{
+    double first = 0, last = 0;
+    ULONGLONG start = 0, end = 0;
+    if (!CounterAt(app, position, first, start)) return -1;
+    Sleep(4000);
+    if (!CounterAt(app, position, last, end) || end <= start) return -1;
+    return (last - first) * 1000.0 / (double)(end - start);
+}
+
+const char* const DetailsWorld =
+    "sensor {6C000031-1111-2222-3333-444444444444}\nname \"Alpha\"\n"
+    "category SENSOR_CATEGORY_MOTION\ntype SENSOR_TYPE_ACCELEROMETER_3D\ninterval 200\n"
+    "property SENSOR_PROPERTY_MANUFACTURER lpwstr \"Maker A\"\n"
+    "property SENSOR_PROPERTY_MIN_REPORT_INTERVAL ui4 20\n"
+    "property {6C0000FF-1111-2222-3333-444444444444},7 i4 -3\n"
+    "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 ui4 counter 0 1\n"
+    "sensor {6C000032-1111-2222-3333-444444444444}\nname \"Beta\"\n"
+    "category SENSOR_CATEGORY_ENVIRONMENTAL\ntype SENSOR_TYPE_ENVIRONMENTAL_TEMPERATURE\n"
+    "value SENSOR_DATA_TYPE_TEMPERATURE_CELSIUS r8 const 21.5\n"
+    "at 20000 state {6C000032-1111-2222-3333-444444444444} initializing\n"
+    "at 21000 property {6C000032-1111-2222-3333-444444444444} SENSOR_PROPERTY_MODEL \"Model Z\"\n"
+    "at 26000 leave {6C000032-1111-2222-3333-444444444444}\n";
+
+}  // namespace
+
+TEST(SensorProperties, EveryRowOfASensorAndItsReportInterval)
+{
+    UseScenario(DetailsWorld);
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(5u, rows.size()) << "root, Alpha and its value, Beta and its value";
+
+    // Alt+Enter on a value row opens its sensor's window, titled with the sensor's name.
+    SetForegroundWindow(app.window);
+    ASSERT_TRUE(SelectAt(app.tree, 2, rows.size()));
+    Keys({{VK_MENU, true}, {VK_RETURN, true}, {VK_RETURN, false}, {VK_MENU, false}});
+    HWND alpha = WaitForProperties(app, L"Alpha");
+    ASSERT_TRUE(alpha) << "the properties window of Alpha";
+    ASSERT_TRUE(WaitForRow(alpha, L"MANUFACTURER\tMaker A")) << ::testing::PrintToString(PropertyRows(alpha));
+    std::vector<std::wstring> shown = PropertyRows(alpha);
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(L"State\tReady", shown[0]);
+    EXPECT_EQ(L"ID\t{6C000031-1111-2222-3333-444444444444}", shown[1]);
+    EXPECT_EQ(L"Type\tACCELEROMETER 3D", shown[2]);
+    EXPECT_EQ(L"Category\tMOTION", shown[3]);
+    for (const wchar_t* row : {L"MODEL\tScenario sensor", L"SERIAL NUMBER\tSIM-0001", L"FRIENDLY NAME\tAlpha",
+                               L"MIN REPORT INTERVAL\t20", L"CURRENT REPORT INTERVAL\t200",
+                               L"{6C0000FF-1111-2222-3333-444444444444}.7\t-3"})
+        EXPECT_TRUE(HasRow(shown, row)) << "missing " << row;
+
+    // Input that is not an interval is refused before anything is sent.
+    const struct {
+        const wchar_t* typed;
+        const wchar_t* says;
+    } refused[] = {
+        {L"", L"Type the report interval"},       {L"fast", L"whole number"}, {L"-5", L"whole number"},
+        {L"12.5", L"whole number"},               {L"4294967296", L"at most 4294967295"},
+        {L"99999999999999999999", L"at most"},
+    };
+    for (const auto& input : refused) {
+        std::wstring line = AskInterval(alpha, input.typed);
+        EXPECT_NE(std::wstring::npos, line.find(input.says)) << input.typed << ": "
+                                                             << line;
+    }
+    EXPECT_TRUE(HasRow(PropertyRows(alpha), L"CURRENT REPORT INTERVAL\t200")) << "nothing was sent";
+
+    // Below the sensor's minimum: the sensor's own answer for the key.
+    std::wstring line = AskInterval(alpha, L"5");
+    EXPECT_NE(std::wstring::npos, line.find(L"refused 5 ms")) << line;
+    EXPECT_NE(std::wstring::npos, line.find(L"0x80070057")) << "the sensor's error: " << line;
+    EXPECT_TRUE(HasRow(PropertyRows(alpha), L"CURRENT REPORT INTERVAL\t200"));
+
+    // A faster interval it accepts: the window shows the new value, and the sensor really
+    // reports more often.
+    double before = ReportsPerSecond(app, 2);
+    ASSERT_GT(before, 0) << "the counter moves";
+    line = AskInterval(alpha, L" 20 ");
+    EXPECT_EQ(L"The sensor now reports every 20 ms.", line);
+    EXPECT_TRUE(WaitForRow(alpha, L"CURRENT REPORT INTERVAL\t20"));
+    double after = ReportsPerSecond(app, 2);
+    EXPECT_GT(after, 2 * before) << "reports a second before " << before << ", after " << after;
+
+    // Ctrl+C in the window copies the selected row as "Property<TAB>Value".
+    HWND tree = GetDlgItem(alpha, 1100);
+    SetForegroundWindow(alpha);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    SetFocus(tree);
+    SetClipboardText(L"before");
+    PostMessageW(alpha, WM_NEXTDLGCTL, (WPARAM)tree, TRUE);
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    EXPECT_EQ(L"State\tReady\r\n", WaitForClipboardChange(L"before"));
+
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}
+
+TEST(SensorProperties, OneWindowASensorLiveUntilItLeaves)
+{
+    UseScenario(DetailsWorld);
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(5u, rows.size());
+    SetForegroundWindow(app.window);
+
+    // "Properties" in the context menu of a sensor row.
+    RightClickRow(app.tree, 3);
+    ASSERT_TRUE(WaitForMenu());
+    Keys({{VK_UP, true}, {VK_UP, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    HWND beta = WaitForProperties(app, L"Beta");
+    ASSERT_TRUE(beta) << "the properties window of Beta";
+    ASSERT_TRUE(WaitForRow(beta, L"Type\tENVIRONMENTAL TEMPERATURE"));
+    bool sawReady = HasRow(PropertyRows(beta), L"State\tReady");
+
+    // A second sensor, a second window; asking again brings the first back, no third.
+    SetForegroundWindow(app.window);
+    ASSERT_TRUE(SelectAt(app.tree, 1, rows.size()));
+    Keys({{VK_MENU, true}, {VK_RETURN, true}, {VK_RETURN, false}, {VK_MENU, false}});
+    HWND alpha = WaitForProperties(app, L"Alpha");
+    ASSERT_TRUE(alpha);
+    EXPECT_NE(alpha, beta);
+    SetForegroundWindow(app.window);
+    ASSERT_TRUE(SelectAt(app.tree, 4, rows.size()));
+    Keys({{VK_MENU, true}, {VK_RETURN, true}, {VK_RETURN, false}, {VK_MENU, false}});
+    Sleep(1500);
+    EXPECT_EQ(2, PropertiesWindows(app)) << "one window a sensor";
+    EXPECT_EQ(beta, WaitForProperties(app, L"Beta", 1000));
+
+    // The scenario's state and property changes show while the window is open.
+    EXPECT_TRUE(WaitForRow(beta, L"State\tInitializing", 40000)) << "the state, live";
+    EXPECT_TRUE(sawReady) << "the window opened before the change (a machine this slow shows only the end)";
+    EXPECT_TRUE(WaitForRow(beta, L"MODEL\tModel Z", 20000)) << "a property, live";
+
+    // The sensor leaves: the window says so and keeps its rows.
+    HWND gone = WaitForProperties(app, L"Beta (Not connected)", 40000);
+    ASSERT_EQ(beta, gone) << "marked, not closed";
+    EXPECT_TRUE(HasRow(PropertyRows(beta), L"MODEL\tModel Z")) << "the last rows stay";
+    EXPECT_EQ(L"Not connected", AnswerLine(beta));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(beta, 1103))) << "nothing to set";
+
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit()) << "the program ends with its sensors' windows open";
+}
+
+TEST(SensorProperties, AFailingSensorAndTheWindowsPlacement)
+{
+    UseScenario("sensor {6C000041-1111-2222-3333-444444444444}\nname \"Mute\"\nfault properties\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 const 1\n");
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, PlacementKey, &key));
+    RegDeleteValueW(key, L"Properties");
+    RegCloseKey(key);
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(3u, rows.size());
+    SetForegroundWindow(app.window);
+    ASSERT_TRUE(SelectAt(app.tree, 1, rows.size()));
+    Keys({{VK_MENU, true}, {VK_RETURN, true}, {VK_RETURN, false}, {VK_MENU, false}});
+    HWND mute = WaitForProperties(app, L"Mute");
+    ASSERT_TRUE(mute);
+
+    // The sensor cannot give its properties: one row says why, after what it could give.
+    ASSERT_TRUE(WaitForRow(mute, L"State\tReady"));
+    std::vector<std::wstring> shown = PropertyRows(mute);
+    ASSERT_EQ(5u, shown.size()) << ::testing::PrintToString(shown);
+    EXPECT_EQ(L"Category\t{00000000-0000-0000-0000-000000000000}", shown[3]) << "a sensor without a category";
+    EXPECT_EQ(0u, shown[4].find(L"Properties\t")) << "the error row";
+    EXPECT_NE(std::wstring::npos, shown[4].find(L"0x80004005")) << "with the code";
+
+    // It resizes: the tree follows the window, the interval controls keep to its bottom.
+    HWND tree = GetDlgItem(mute, 1100), set = GetDlgItem(mute, 1103);
+    RECT window, treeBefore, setBefore, treeAfter, setAfter;
+    GetWindowRect(mute, &window);
+    GetWindowRect(tree, &treeBefore);
+    GetWindowRect(set, &setBefore);
+    SetWindowPos(mute, nullptr, 60, 70, (window.right - window.left) + 100, (window.bottom - window.top) + 80,
+                 SWP_NOZORDER);
+    GetWindowRect(tree, &treeAfter);
+    GetWindowRect(set, &setAfter);
+    EXPECT_EQ((treeBefore.right - treeBefore.left) + 100, treeAfter.right - treeAfter.left);
+    EXPECT_EQ((treeBefore.bottom - treeBefore.top) + 80, treeAfter.bottom - treeAfter.top);
+    EXPECT_EQ(setBefore.bottom - window.top + 80, setAfter.bottom - 70) << "Set stays at the bottom";
+    EXPECT_EQ(HTBOTTOMRIGHT, SendMessageW(mute, WM_NCHITTEST, 0,
+                                          MAKELPARAM(60 + (window.right - window.left) + 100 - 3,
+                                                     70 + (window.bottom - window.top) + 80 - 3)))
+        << "the size grip's corner";
+
+    // Its context menu copies the rows as "Property<TAB>Value" lines: all of them, or the
+    // one right-clicked.
+    std::wstring all;
+    for (const std::wstring& row : shown) all += row + L"\r\n";
+    SetForegroundWindow(mute);
+    SetClipboardText(L"before");
+    RightClickRow(tree, 2);
+    ASSERT_TRUE(WaitForMenu()) << "the window's context menu";
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(all, WaitForClipboardChange(L"before")) << "Copy All";
+    SetClipboardText(L"before");
+    RightClickRow(tree, 1);
+    ASSERT_TRUE(WaitForMenu());
+    Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    EXPECT_EQ(shown[1] + L"\r\n", WaitForClipboardChange(L"before")) << "Copy: the row under the mouse";
+
+    // Closed, it keeps its place for the next properties window.
+    RECT placed = Normal(mute);
+    PostMessageW(mute, WM_COMMAND, IDCANCEL, 0);
+    for (int i = 0; i < 100 && IsWindow(mute); i++) Sleep(50);
+    EXPECT_FALSE(IsWindow(mute)) << "Escape closes it";
+    wchar_t stored[130] = L"";
+    DWORD size = sizeof(stored) - 2;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueW(HKEY_CURRENT_USER, PlacementKey, L"Properties", RRF_RT_REG_SZ, nullptr, stored, &size));
+    SetForegroundWindow(app.window);
+    ASSERT_TRUE(SelectAt(app.tree, 2, rows.size()));
+    Keys({{VK_MENU, true}, {VK_RETURN, true}, {VK_RETURN, false}, {VK_MENU, false}});
+    HWND again = WaitForProperties(app, L"Mute");
+    ASSERT_TRUE(again) << "opens again from a value row";
+    RECT reopened = Normal(again);
+    EXPECT_EQ(placed.left, reopened.left);
+    EXPECT_EQ(placed.top, reopened.top);
+    EXPECT_EQ(placed.right - placed.left, reopened.right - reopened.left);
+    EXPECT_EQ(placed.bottom - placed.top, reopened.bottom - reopened.top);
+
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+}
+
+namespace {
+
+struct ProcessWindows {
+    DWORD process;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context)
+{
+    ProcessWindows* collected = (ProcessWindows*)context;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == collected->process && IsWindowVisible(window)) collected->windows.push_back(window);
+    return TRUE;
+}
+
+// The visible top-level windows of a process, from one snapshot of the window list (a walk
+// along the z-order could go round in circles while the program reorders its windows).
+std::vector<HWND> VisibleWindowsOf(DWORD process)
+{
+    ProcessWindows collected = {process, {}};
+    EnumWindows(CollectWindow, (LPARAM)&collected);
+    return collected.windows;
+}
+
+// A visible top-level window of a process with this title, within the tries.
+HWND WaitForTitle(DWORD process, const std::wstring& title, int tries)
+{
+    for (int i = 0; i < tries; i++, Sleep(50)) {
+        for (HWND window : VisibleWindowsOf(process)) {
+            wchar_t text[256] = L"";
+            GetWindowTextW(window, text, 256);
+            if (title == text) return window;
+        }
+    }
+    return nullptr;
+}
+
+// The save dialog the program opened, titled as it asks.
+HWND WaitForSaveDialog(HWND main)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(main, &owner);
+    return WaitForTitle(owner, L"Record to File", 200);
+}
+
+// Chooses "Record to File..." or "Stop Recording" in the tree's menu (three up from its end).
+void ChooseRecordItem(HWND main, HWND tree)
+{
+    SetForegroundWindow(main);
+    RightClickRow(tree, 1);
+    ASSERT_TRUE(WaitForMenu());
+    Keys({{VK_UP, true}, {VK_UP, false}, {VK_UP, true}, {VK_UP, false}, {VK_UP, true}, {VK_UP, false},
+          {VK_RETURN, true}, {VK_RETURN, false}});
+}
+
+BOOL CALLBACK FindEdit(HWND child, LPARAM found)
+{
+    wchar_t kind[16] = L"";
+    GetClassNameW(child, kind, 16);
+    if (_wcsicmp(kind, L"Edit") != 0) return TRUE;
+    *(HWND*)found = child;
+    return FALSE;
+}
+
+// Types `path` as the file name of the save dialog and presses Save; answers the name the
+// dialog first offered.
+std::wstring SaveAs(HWND dialog, const std::wstring& path)
+{
+    // The edit box inside the file name combo box, else the older dialog's edit box.
+    HWND name = nullptr;
+    if (HWND combo = GetDlgItem(dialog, 0x47c)) EnumChildWindows(combo, FindEdit, (LPARAM)&name);
+    if (!name) name = GetDlgItem(dialog, 0x480);
+    if (!name) {
+        std::wstring children = L"<no file name box>";
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t kind[64] = L"";
+            GetClassNameW(child, kind, 64);
+            children += L" " + std::to_wstring(GetDlgCtrlID(child)) + L":" + kind;
+        }
+        return children;
+    }
+    wchar_t offered[MAX_PATH] = L"";
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(name, WM_GETTEXT, MAX_PATH, (LPARAM)offered, SMTO_ABORTIFHUNG, 10000, &answer);
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, (LPARAM)path.c_str(), SMTO_ABORTIFHUNG, 10000, &answer);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return offered;
+}
+
+std::wstring StatusText(HWND main)
+{
+    HWND status = GetDlgItem(main, 1007);
+    wchar_t text[128] = L"";
+    if (status && IsWindowVisible(status)) GetWindowTextW(status, text, 128);
+    return text;
+}
+
+const wchar_t* const RecordingKey = L"Software\\Halvik\\Orvane";
+
+}  // namespace
+
+TEST(Recording, EveryReportOfEverySensorIntoAFileASpreadsheetReads)
+{
+    UseScenario("sensor {6C000041-1111-2222-3333-444444444444}\nname \"Counter, fast\"\ninterval 10\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 ui4 counter 0 1\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE2 r8 const 0.1\n"
+                "sensor {6C000042-1111-2222-3333-444444444444} absent\nname \"Late\"\ninterval 100\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 lpwstr const \"x,y\"\n"
+                "at 4000 enter {6C000042-1111-2222-3333-444444444444}\n");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, RecordingKey, L"Recording Folder");
+    std::wstring folder = harness::ScratchDir(L"recording");
+    std::wstring file = folder + L"rows.csv";
+    Running app;
+    ASSERT_TRUE(app.Start());
+    EXPECT_EQ(L"", StatusText(app.window)) << "nothing shows before a recording";
+
+    ChooseRecordItem(app.window, app.tree);
+    HWND dialog = WaitForSaveDialog(app.window);
+    ASSERT_TRUE(dialog) << "the save dialog";
+    std::wstring offered = SaveAs(dialog, file);
+    EXPECT_EQ(0u, offered.find(L"Orvane ")) << "offered: " << offered;
+    EXPECT_EQ(30u, offered.size()) << "\"Orvane yyyy-mm-dd hh-mm-ss.csv\": " << offered;
+    EXPECT_EQ(L".csv", offered.substr(offered.size() - 4));
+
+    // It records, and says so beside Exit; the late sensor arrives meanwhile.
+    std::wstring status;
+    for (int i = 0; i < 100 && status.find(L" rows") == std::wstring::npos; i++, Sleep(100)) status = StatusText(app.window);
+    EXPECT_EQ(0u, status.find(L"Recording: ")) << status;
+    Sleep(6000);
+    status = StatusText(app.window);
+    EXPECT_GT(_wtoi(status.c_str() + 11), 100) << status;
+    EXPECT_EQ(std::wstring::npos, status.find(L"dropped")) << status;
+
+    ChooseRecordItem(app.window, app.tree);  // now "Stop Recording"
+    for (int i = 0; i < 100 && !StatusText(app.window).empty(); i++) Sleep(50);
+    EXPECT_EQ(L"", StatusText(app.window)) << "the status goes with the recording";
+    std::string first = harness::ReadFileBytes(file);
+    Sleep(500);
+    EXPECT_EQ(first, harness::ReadFileBytes(file)) << "nothing is written after the stop";
+
+    // The folder is offered again next time.
+    wchar_t remembered[MAX_PATH] = L"";
+    DWORD size = sizeof(remembered) - 2;
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, RecordingKey, L"Recording Folder", RRF_RT_REG_SZ,
+                                          nullptr, remembered, &size));
+    EXPECT_EQ(folder.substr(0, folder.size() - 1), remembered);
+
+    std::wstring report = folder + L"check.txt";
+    std::string command = "python3 " + harness::UnixPath(harness::SourceDir() + L"tests\\app\\check_recording.py") +
+                          " " + harness::UnixPath(file) + " 'Counter, fast' Late > " + harness::UnixPath(report) + " 2>&1";
+    int checked = harness::RunUnix(std::wstring(command.begin(), command.end()));
+    EXPECT_EQ(0, checked) << harness::ReadFileBytes(report);
+
+    // Closing the program while it records ends the file cleanly.
+    std::wstring second = folder + L"closing.csv";
+    ChooseRecordItem(app.window, app.tree);
+    dialog = WaitForSaveDialog(app.window);
+    ASSERT_TRUE(dialog);
+    SaveAs(dialog, second);
+    for (int i = 0; i < 100 && StatusText(app.window).empty(); i++) Sleep(50);
+    Sleep(1500);
+    PostMessageW(app.window, WM_COMMAND, 1000, 0);
+    EXPECT_EQ(0, app.program.WaitForExit());
+    std::string bytes = harness::ReadFileBytes(second);
+    EXPECT_GT(bytes.size(), 200u);
+    EXPECT_EQ("\r\n", bytes.substr(bytes.size() - 2)) << "the last line is whole";
+}
+
+// The visible windows of a process, their texts and those of their controls.
+std::wstring WindowTexts(DWORD process)
+{
+    std::wstring texts;
+    for (HWND window : VisibleWindowsOf(process)) {
+        wchar_t text[512] = L"";
+        GetWindowTextW(window, text, 512);
+        texts += std::wstring(L"[") + text;
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            GetWindowTextW(child, text, 512);
+            texts += std::wstring(L" | ") + text;
+        }
+        texts += L"]";
+    }
+    return texts;
+}
+
+TEST(Recording, AWriteThatFailsStopsItWithAMessageAndKeepsTheRows)
+{
+    // The program runs with a limit on the size of the files it writes: once the recording
+    // reaches it, a write fails as it does on a full disk.
+    UseScenario("sensor {6C000041-1111-2222-3333-444444444444}\nname \"One\"\ninterval 5\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 ui4 counter 0 1\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE2 lpwstr const \"a longer text that fills the file sooner\"\n");
+    std::wstring folder = harness::ScratchDir(L"recording-cut");
+    std::wstring file = folder + L"cut.csv";
+    std::string launch = "(trap '' XFSZ; ulimit -f 64; exec wine " + harness::UnixPath(Program()) +
+                         ") >/dev/null 2>&1 </dev/null & true";
+    ASSERT_EQ(0, harness::RunUnix(std::wstring(launch.begin(), launch.end())));
+    HWND main = nullptr, tree = nullptr;
+    for (int i = 0; i < 400 && !tree; i++, Sleep(50)) {
+        main = FindWindowW(L"#32770", nullptr);
+        tree = main && IsWindowVisible(main) ? GetDlgItem(main, 1004) : nullptr;
+    }
+    ASSERT_TRUE(tree) << "the program started from the shell";
+    DWORD process = 0;
+    GetWindowThreadProcessId(main, &process);
+    HANDLE running = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, process);
+    ASSERT_TRUE(running);
+
+    ChooseRecordItem(main, tree);
+    HWND dialog = WaitForSaveDialog(main);
+    EXPECT_TRUE(dialog) << "the save dialog";
+    if (dialog) SaveAs(dialog, file);
+    HWND message = nullptr;
+    for (int i = 0; i < 400 && !message; i++, Sleep(50)) {
+        HWND found = FindWindowW(L"#32770", L"Orvane");
+        DWORD owner = 0;
+        GetWindowThreadProcessId(found, &owner);
+        if (found && owner == process && IsWindowVisible(found)) message = found;
+    }
+    std::wstring texts = WindowTexts(process);
+    EXPECT_TRUE(message) << "a message tells why: " << ::testing::PrintToString(texts);
+    EXPECT_NE(std::wstring::npos, texts.find(L"The recording stopped")) << ::testing::PrintToString(texts);
+    EXPECT_NE(std::wstring::npos, texts.find(L"cut.csv")) << ::testing::PrintToString(texts);
+    EXPECT_EQ(L"", StatusText(main)) << "the recording ended";
+    if (message) PostMessageW(message, WM_COMMAND, IDOK, 0);
+
+    std::string bytes = harness::ReadFileBytes(file);
+    EXPECT_GE(bytes.size(), 16000u) << "the rows up to the limit";
+    EXPECT_LE(bytes.size(), 32768u);
+    std::wstring report = folder + L"check.txt";
+    std::string command = "python3 " + harness::UnixPath(harness::SourceDir() + L"tests\\app\\check_recording.py") +
+                          " " + harness::UnixPath(file) + " One - --cut > " + harness::UnixPath(report) + " 2>&1";
+    EXPECT_EQ(0, harness::RunUnix(std::wstring(command.begin(), command.end()))) << harness::ReadFileBytes(report);
+
+    // The program goes on and ends as always.
+    PostMessageW(main, WM_COMMAND, 1000, 0);
+    for (int i = 0; i < 400 && IsWindow(main); i++) Sleep(50);
+    EXPECT_FALSE(IsWindow(main)) << "Exit ends it";
+    // (Started from the shell in the 32-bit runtime, the process may not be waitable from
+    // here; its exit code is read where it is.)
+    DWORD waited = WaitForSingleObject(running, 20000), code = 1;
+    if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(running, &code)) {
+        EXPECT_EQ(0u, code);
+    }
+    if (IsWindow(main)) TerminateProcess(running, 1);
+    CloseHandle(running);
+}
+
+namespace {
+
+// "Plot" in the menu of a row (two up from the menu's end).
+void ChoosePlotItem(Running& app, size_t row)
+{
+    SetForegroundWindow(app.window);
+    RightClickRow(app.tree, row);
+    ASSERT_TRUE(WaitForMenu());
+    Keys({{VK_UP, true}, {VK_UP, false}, {VK_UP, true}, {VK_UP, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+}
+
+HWND WaitForPlot(Running& app, const std::wstring& title, int tries = 100)
+{
+    return WaitForTitle(app.program.ProcessId(), title, tries);
+}
+
+// The rows on which pixels of `rgb` lie inside the chart, below its legend: the highest
+// and lowest, and the leftmost column.
+struct LineExtent {
+    int top = INT_MAX, bottom = INT_MIN, left = INT_MAX, count = 0;
+};
+LineExtent FindLine(HWND chart, unsigned long rgb)
+{
+    LineExtent extent;
+    harness::Image screen;
+    if (!harness::CaptureScreen(screen)) return extent;
+    RECT area;
+    GetWindowRect(chart, &area);
+    for (int y = (int)area.top + 30; y < area.bottom; y++)
+        for (int x = (int)area.left; x < area.right; x++)
+            if (screen.Pixel(x, y) == rgb) {
+                extent.top = std::min(extent.top, (int)(y - area.top));
+                extent.bottom = std::max(extent.bottom, (int)(y - area.top));
+                extent.left = std::min(extent.left, (int)(x - area.left));
+                extent.count++;
+            }
+    return extent;
+}
+
+std::wstring ClipboardTextAndPicture(bool& picture)
+{
+    std::wstring text;
+    picture = false;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = (const wchar_t*)GlobalLock(data)) text = chars;
+        GlobalUnlock(data);
+    }
+    picture = IsClipboardFormatAvailable(CF_DIB) != 0;
+    CloseClipboard();
+    return text;
+}
+
+}  // namespace
+
+TEST(Plot, AValuesCurveLiveUntilItsSensorLeaves)
+{
+    UseScenario("sensor {6C000051-1111-2222-3333-444444444444}\nname \"Wave\"\ninterval 10\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE1 r8 sine 10 1000 50\n"
+                "value SENSOR_DATA_TYPE_CUSTOM_VALUE2 lpwstr const \"text\"\n"
+                "at 14000 leave {6C000051-1111-2222-3333-444444444444}\n");
+    Running app;
+    ASSERT_TRUE(app.Start());
+    std::vector<TreeRowInfo> rows = app.Rows();
+    ASSERT_EQ(4u, rows.size()) << "root, Wave and its two values";
+
+    // A text is not offered for plotting.
+    ChoosePlotItem(app, 3);
+    EXPECT_FALSE(WaitForPlot(app, L"Plot of Wave: CUSTOM VALUE2", 30));
+
+    ChoosePlotItem(app, 2);
+    HWND plot = WaitForPlot(app, L"Plot of Wave: CUSTOM VALUE1");
+    ASSERT_TRUE(plot) << "the plot window of the value";
+    HWND chart = GetDlgItem(plot, 1110);
+    ASSERT_TRUE(chart);
+    // Beside the main window, whose tree the next clicks need.
+    RECT main;
+    GetWindowRect(app.window, &main);
+    SetWindowPos(plot, nullptr, 0, main.bottom + 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Sleep(3000);
+
+    // The curve: the first colour, swinging over most of the plot's height at its right end.
+    RECT client;
+    GetClientRect(chart, &client);
+    LineExtent line = FindLine(chart, 0x1F77B4);
+    ASSERT_GT(line.count, 50) << "the line's pixels";
+    EXPECT_GT(line.bottom - line.top, (client.bottom - 30) * 6 / 10) << line.top << ".." << line.bottom;
+    EXPECT_GT(line.left, client.right * 3 / 4) << "three seconds of sixty sit at the right end";
+    harness::TakeScreenshot(harness::BuildDir() + L"plot.png");
+
+    // Ctrl+C: the picture and the visible samples.
+    SetForegroundWindow(plot);
+    SetFocus(chart);
+    SetClipboardText(L"before");
+    Keys({{VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
+    std::wstring text = WaitForClipboardChange(L"before");
+    bool picture = false;
+    text = ClipboardTextAndPicture(picture);
+    EXPECT_TRUE(picture) << "a bitmap";
+    ASSERT_EQ(0u, text.find(L"Time (s),Item,Value\r\n")) << text.substr(0, 200);
+    size_t lines = 0;
+    for (size_t at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at + 2)) lines++;
+    EXPECT_GT(lines, 50u) << "a hundred samples a second";
+    EXPECT_NE(std::wstring::npos, text.find(L",CUSTOM VALUE1,")) << text.substr(0, 200);
+
+    // Space pauses: the picture holds still; Space again goes on.
+    Keys({{VK_SPACE, true}, {VK_SPACE, false}});
+    Sleep(500);
+    LineExtent paused = FindLine(chart, 0x1F77B4);
+    Sleep(1000);
+    LineExtent still = FindLine(chart, 0x1F77B4);
+    EXPECT_EQ(paused.left, still.left) << "paused";
+    EXPECT_EQ(paused.count, still.count) << "paused";
+    Keys({{VK_SPACE, true}, {VK_SPACE, false}});
+    Sleep(1000);
+    EXPECT_LT(FindLine(chart, 0x1F77B4).left, still.left) << "going on, the curve grows to the left";
+
+    // A sensor row: a window for its numbers, beside the value's.
+    ChoosePlotItem(app, 1);
+    HWND sensorPlot = WaitForPlot(app, L"Plot of Wave");
+    EXPECT_TRUE(sensorPlot) << "the plot of the sensor";
+    if (sensorPlot) {
+        Sleep(1000);
+        EXPECT_GT(FindLine(GetDlgItem(sensorPlot, 1110), 0x1F77B4).count, 20) << "its one number";
+        PostMessageW(sensorPlot, WM_COMMAND, IDCANCEL, 0);
+    }
+
+    // The sensor leaves: the curve stays, and the window says so.
+    HWND gone = WaitForPlot(app, L"Plot of Wave: CUSTOM VALUE1 (Not connected)", 300);
+    EXPECT_TRUE(gone) << "marked as gone";
+    LineExtent frozen = FindLine(chart, 0x1F77B4);
+    EXPECT_GT(frozen.count, 50) << "the curve stays";
+    Sleep(1500);
+    EXPECT_EQ(frozen.left, FindLine(chart, 0x1F77B4).left) << "and holds still";
 
     PostMessageW(app.window, WM_COMMAND, 1000, 0);
     EXPECT_EQ(0, app.program.WaitForExit());

@@ -171,3 +171,70 @@ TEST(SystemString, SharesOneStringAndItsNarrowCopy)
     EXPECT_NE(V_BSTR(v.Get()), V_BSTR(copy.Get()));
     EXPECT_STREQ(L"variant", V_BSTR(copy.Get()));
 }
+
+#include <math.h>
+#include <stdlib.h>
+
+#include "common/CsvText.h"
+
+TEST(CsvText, FieldsNumbersAndTimesAsSpreadsheetsReadThem)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* field;
+    } fields[] = {
+        {L"plain", L"plain"},
+        {L"", L""},
+        {L"a,b", L"\"a,b\""},
+        {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
+        {L"two\r\nlines", L"\"two\r\nlines\""},
+        {L"line\nfeed", L"\"line\nfeed\""},
+        {L" padded", L"\" padded\""},
+        {L"padded\t", L"\"padded\t\""},
+        {L"in ner", L"in ner"},
+        {L"\x00E9t\x00E9 \x6E29\x5EA6", L"\x00E9t\x00E9 \x6E29\x5EA6"},
+    };
+    for (const auto& f : fields) {
+        std::wstring line = L"x,";
+        AppendCsvField(line, f.text);
+        EXPECT_EQ(std::wstring(L"x,") + f.field, line);
+    }
+    std::wstring line;
+    AppendCsvField(line, nullptr);
+    EXPECT_EQ(L"", line);
+
+    wchar_t text[64];
+    const struct {
+        double number;
+        const wchar_t* shown;
+    } exact[] = {{0.1, L"0.1"}, {-2.5, L"-2.5"}, {42, L"42"}, {1234567.5, L"1234567.5"}, {0, L"0"},
+                 {NAN, L"NaN"}, {INFINITY, L"Infinity"}, {-INFINITY, L"-Infinity"}};
+    for (const auto& e : exact) {
+        ASSERT_LT(0, FormatInvariantNumber(e.number, text, 64));
+        EXPECT_STREQ(e.shown, text);
+    }
+    // Every double reads back as itself, with a point and never a comma.
+    const double numbers[] = {1.0 / 3, 2.0 / 3, 0.1 + 0.2, 1e-300, -1.7976931348623157e308, 4.9e-324,
+                              9007199254740993.0, 52.520008, 13.404954, -0.000123456789};
+    for (double number : numbers) {
+        int length = FormatInvariantNumber(number, text, 64);
+        ASSERT_LT(0, length);
+        EXPECT_EQ(nullptr, wcschr(text, L','));
+        EXPECT_EQ(number, wcstod(text, nullptr)) << text;
+        EXPECT_LE(length, 24);
+    }
+    // A float's own digits, and every float reads back as itself.
+    ASSERT_LT(0, FormatInvariantNumber(0.1f, text, 64, true));
+    EXPECT_STREQ(L"0.1", text);
+    for (float single : {1.0f / 3, 16777217.0f, 3.4028235e38f, 1.17549435e-38f, -7.25f}) {
+        ASSERT_LT(0, FormatInvariantNumber(single, text, 64, true));
+        EXPECT_EQ(single, (float)wcstod(text, nullptr)) << text;
+    }
+    EXPECT_EQ(0, FormatInvariantNumber(1.0 / 3, text, 5)) << "too small a buffer";
+    EXPECT_EQ(0, FormatInvariantNumber(NAN, text, 3));
+
+    SYSTEMTIME time = {2026, 12, 3, 9, 7, 5, 3, 9};
+    ASSERT_EQ(23, FormatIsoLocalTime(time, text, 64));
+    EXPECT_STREQ(L"2026-12-09T07:05:03.009", text);
+    EXPECT_EQ(0, FormatIsoLocalTime(time, text, 23)) << "no room for the terminator";
+}

@@ -146,9 +146,13 @@ BOOL CALLBACK FindReportDialog(HWND window, LPARAM parameter)
     std::pair<DWORD, HWND>* search = (std::pair<DWORD, HWND>*)parameter;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
+    if (process != search->first || !IsWindowVisible(window)) return TRUE;
+    // The button's text is read without a message: the program's main window has a
+    // control of the same id, and its thread may wait for the very dialog this looks for
+    // without answering messages.
     wchar_t text[64] = {0};
-    GetDlgItemTextW(window, 1000, text, 64);
-    if (process != search->first || !IsWindowVisible(window) || wcscmp(text, L"Send Problem Report") != 0) return TRUE;
+    HWND button = GetDlgItem(window, 1000);
+    if (!button || !GetWindowTextW(button, text, 64) || wcscmp(text, L"Send Problem Report") != 0) return TRUE;
     search->second = window;
     return FALSE;
 }
@@ -177,6 +181,7 @@ long WaitAnswering(harness::GuiProgram& program, const Answer& answer, Crash& cr
         wchar_t text[256] = {0};
         GetWindowTextW(dialog, text, 256);
         crash.dialogTitle = text;
+        // The dialog's own thread answers (the title label keeps its text itself).
         GetDlgItemTextW(dialog, 1006, text, 256);
         crash.titleText = text;
         if (!answer.screenshot.empty()) harness::TakeScreenshot(answer.screenshot);

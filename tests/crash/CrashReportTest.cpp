@@ -280,6 +280,83 @@ TEST(ProblemReport, TemplateAndTexts)
     EXPECT_EQ(428, cx);
     EXPECT_EQ(201, cy);
 
+    // The controls: id, class atom, text, rectangle and style, in the tab order.
+    struct Expected {
+        WORD id;
+        WORD atom;
+        const wchar_t* text;
+        short x, y, cx, cy;
+        DWORD style;
+    };
+    const DWORD Child = WS_CHILD | WS_VISIBLE;
+    const Expected expected[] = {
+        {0xFFFF, 0x82, L"", 0, 0, 429, 167, Child | SS_WHITERECT},
+        {1000, 0x80, L"Send Problem Report", 241, 177, 100, 14, Child | BS_DEFPUSHBUTTON | WS_TABSTOP},
+        {1001, 0x80, L"Don't Send", 351, 177, 60, 14, Child | WS_TABSTOP},
+        {1004, 0x81, L"", 40, 86, 370, 14, Child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
+        {1005, 0x81, L"", 40, 119, 370, 14, Child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
+        {1008, 0x82, L"Static", 40, 144, 370, 18, Child | WS_GROUP},
+        {1010, 0x82, L"Static", 40, 35, 370, 26, Child | WS_GROUP},
+        {1003, 0x82, L"", 10, 10, 20, 20, Child | SS_ICON},
+        {1006, 0x82, L"Static", 40, 12, 370, 14, Child | WS_GROUP | SS_CENTERIMAGE},
+        {1011, 0x82, L"Static", 40, 74, 370, 8, Child | WS_GROUP},
+        {1012, 0x82, L"Static", 40, 107, 370, 8, Child | WS_GROUP},
+        {1013, 0x82, L"", 0, 166, 429, 1, Child | SS_ETCHEDHORZ},
+    };
+    size_t at = 0;
+    auto readText = [&](std::wstring& out) {
+        out.clear();
+        while (at + 2 <= bytes.size()) {
+            WORD c = 0;
+            memcpy(&c, bytes.data() + at, 2);
+            at += 2;
+            if (!c) break;
+            out += (wchar_t)c;
+        }
+    };
+    WORD menu = 1, windowClass = 1;
+    memcpy(&menu, bytes.data() + 18, 2);
+    memcpy(&windowClass, bytes.data() + 20, 2);
+    EXPECT_EQ(0, menu);
+    EXPECT_EQ(0, windowClass) << "the dialog class";
+    at = 22;
+    std::wstring read;
+    readText(read);
+    EXPECT_EQ(L"Dialog", read);
+    at += 2;  // the font's points
+    readText(read);
+    EXPECT_EQ(L"MS Sans Serif", read);
+    for (const Expected& control : expected) {
+        at = (at + 3) & ~(size_t)3;
+        ASSERT_LE(at + 22, bytes.size()) << control.id;
+        DWORD itemStyle = 0, extended = 1;
+        short rect[4] = {0};
+        WORD id = 0, marker = 0, atom = 0, extra = 1;
+        memcpy(&itemStyle, bytes.data() + at, 4);
+        memcpy(&extended, bytes.data() + at + 4, 4);
+        memcpy(rect, bytes.data() + at + 8, 8);
+        memcpy(&id, bytes.data() + at + 16, 2);
+        memcpy(&marker, bytes.data() + at + 18, 2);
+        memcpy(&atom, bytes.data() + at + 20, 2);
+        at += 22;
+        readText(read);
+        ASSERT_LE(at + 2, bytes.size());
+        memcpy(&extra, bytes.data() + at, 2);
+        at += 2;
+        EXPECT_EQ(control.id, id);
+        EXPECT_EQ(0xFFFF, marker) << control.id << ": a class atom";
+        EXPECT_EQ(control.atom, atom) << control.id;
+        EXPECT_EQ(control.text, read) << control.id;
+        EXPECT_EQ(control.style, itemStyle) << control.id;
+        EXPECT_EQ(0u, extended) << control.id;
+        EXPECT_EQ(control.x, rect[0]) << control.id;
+        EXPECT_EQ(control.y, rect[1]) << control.id;
+        EXPECT_EQ(control.cx, rect[2]) << control.id;
+        EXPECT_EQ(control.cy, rect[3]) << control.id;
+        EXPECT_EQ(0, extra) << control.id << ": no creation data";
+    }
+    EXPECT_EQ(bytes.size(), at) << "nothing after the last control";
+
     WideString address;
     WebsiteAddress(L"no address here", L"see [HTTP://halvik.example/support/]", address);
     EXPECT_STREQ(L"HTTP://halvik.example/support", address.Text()) << "from SpecialBuild, cut at ']' and one '/'";

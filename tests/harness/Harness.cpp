@@ -554,4 +554,26 @@ std::map<std::wstring, std::string> ReadFolderTree(const std::wstring& folder)
     return tree;
 }
 
+RecordingBrowser::RecordingBrowser(const std::wstring& record)
+{
+    RegCreateKeyW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", &m_key);
+    wchar_t old[1024] = L"";
+    DWORD size = sizeof(old) - 2;
+    m_hadOld = RegQueryValueExW(m_key, nullptr, nullptr, nullptr, (BYTE*)old, &size) == ERROR_SUCCESS;
+    m_old = old;
+    std::wstring command = L"\"" + BuildDir() + L"bin\\record_arguments.exe\" \"%1\"";
+    RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)command.c_str(), (DWORD)((command.size() + 1) * 2));
+    SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", record.c_str());
+}
+
+RecordingBrowser::~RecordingBrowser()
+{
+    if (m_hadOld)
+        RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)m_old.c_str(), (DWORD)((m_old.size() + 1) * 2));
+    else
+        RegDeleteValueW(m_key, nullptr);
+    RegCloseKey(m_key);
+    SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", nullptr);
+}
+
 }  // namespace harness

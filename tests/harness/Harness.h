@@ -88,6 +88,21 @@ private:
     bool m_hadServer;
 };
 
+// Points the prefix's http handler at a recorder (record_arguments.exe, which writes its
+// command line to `record`) for one scope; programs started meanwhile inherit the name.
+class RecordingBrowser {
+public:
+    explicit RecordingBrowser(const std::wstring& record);
+    ~RecordingBrowser();
+    RecordingBrowser(const RecordingBrowser&) = delete;
+    RecordingBrowser& operator=(const RecordingBrowser&) = delete;
+
+private:
+    HKEY m_key = nullptr;
+    bool m_hadOld = false;
+    std::wstring m_old;
+};
+
 // A GUI program started in the prefix; ended (if still running) on destruction.
 class GuiProgram {
 public:

@@ -259,3 +259,26 @@ TEST(SendRequest, FtpFileIsReadWhole)
     request.path = L"/pub/absent.bin";
     EXPECT_EQ(0, client.SendRequest(request));
 }
+
+TEST(FormPost, BodyLengthsThatWouldWrapAreRefused)
+{
+    // The body's length goes out as one 32-bit count (WinINet's buffer totals).
+    struct {
+        DWORD total, length;
+        bool fits;
+        DWORD sum;
+    } cases[] = {
+        {0, 0, true, 0},
+        {48, 100, true, 148},
+        {0x7FFFFFFE, 0x7FFFFFFE, true, 0xFFFFFFFC},
+        {0xFFFFFFFF, 0, true, 0xFFFFFFFF},
+        {0xFFFFFFFF, 1, false, 0xFFFFFFFF},
+        {0x80000000, 0x80000000, false, 0x80000000},
+        {0x7FFFFFFE, 0x80000010, false, 0x7FFFFFFE},
+    };
+    for (const auto& c : cases) {
+        DWORD total = c.total;
+        EXPECT_EQ(c.fits, AddFormLength(total, c.length)) << c.total << " + " << c.length;
+        EXPECT_EQ(c.sum, total) << "a refused length leaves the total as it was";
+    }
+}

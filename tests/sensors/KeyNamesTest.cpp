@@ -101,3 +101,93 @@ TEST(PropertyKeyNames, CacheAnswersWhatTheRuleGivesForAnyNumberOfKeys)
     }
     EXPECT_EQ(4096u, cache.Size()) << "bounded";
 }
+
+#include "sensors/SensorDetails.h"
+
+TEST(SensorNames, PropertiesTypesAndCategoriesFromTheOneTable)
+{
+    // Every name of every table leads back to its own key or GUID, and no name is given twice.
+    std::set<std::wstring> names;
+    for (int i = 0; i < PropertyKeyNameCount; i++) names.insert(PropertyKeyNames[i].name);
+    for (int i = 0; i < SensorPropertyNameCount; i++) {
+        PROPERTYKEY key;
+        ASSERT_TRUE(KeyByName(SensorPropertyNames[i].name, key)) << SensorPropertyNames[i].name;
+        EXPECT_TRUE(SameKey(key, SensorPropertyNames[i].key));
+        EXPECT_TRUE(names.insert(SensorPropertyNames[i].name).second) << SensorPropertyNames[i].name;
+        EXPECT_EQ(nullptr, LookupKeyName(key)) << "the tree's names of data keys stay as they are";
+    }
+    for (int i = 0; i < SensorGuidNameCount; i++) {
+        GUID guid;
+        ASSERT_TRUE(GuidByName(SensorGuidNames[i].name, guid)) << SensorGuidNames[i].name;
+        EXPECT_TRUE(IsEqualGUID(guid, SensorGuidNames[i].guid));
+        EXPECT_TRUE(names.insert(SensorGuidNames[i].name).second) << SensorGuidNames[i].name;
+    }
+    PROPERTYKEY key;
+    GUID guid;
+    EXPECT_FALSE(KeyByName(L"SENSOR_PROPERTY_NOTHING", key));
+    EXPECT_FALSE(KeyByName(nullptr, key));
+    EXPECT_FALSE(GuidByName(L"SENSOR_TYPE_NOTHING", guid));
+    ASSERT_TRUE(KeyByName(L"SENSOR_DATA_TYPE_LATITUDE_DEGREES", key)) << "data keys too";
+
+    // Shown as data keys are: the published prefix goes, blanks for underscores.
+    WideString text;
+    ASSERT_TRUE(KeyByName(L"SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL", key));
+    ASSERT_EQ(1, PropertyDisplayName(key, text));
+    EXPECT_STREQ(L"CURRENT REPORT INTERVAL", text.Text());
+    ASSERT_TRUE(KeyByName(L"PKEY_Sensor_MinimumDataInterval_Ms", key));
+    ASSERT_EQ(1, PropertyDisplayName(key, text));
+    EXPECT_STREQ(L"MinimumDataInterval Ms", text.Text());
+    ASSERT_TRUE(KeyByName(L"SENSOR_DATA_TYPE_LATITUDE_DEGREES", key));
+    ASSERT_EQ(1, PropertyDisplayName(key, text));
+    EXPECT_STREQ(L"LATITUDE DEGREES", text.Text()) << "a data key as the tree names it";
+    PROPERTYKEY unknown = Key(L"{6C0000FF-1111-2222-3333-444444444444}", 7);
+    ASSERT_EQ(1, PropertyDisplayName(unknown, text));
+    EXPECT_STREQ(L"{6C0000FF-1111-2222-3333-444444444444}.7", text.Text());
+    ASSERT_TRUE(GuidByName(L"SENSOR_TYPE_ACCELEROMETER_3D", guid));
+    ASSERT_EQ(1, GuidDisplayName(guid, text));
+    EXPECT_STREQ(L"ACCELEROMETER 3D", text.Text());
+    ASSERT_TRUE(GuidByName(L"SENSOR_CATEGORY_ENVIRONMENTAL", guid));
+    ASSERT_EQ(1, GuidDisplayName(guid, text));
+    EXPECT_STREQ(L"ENVIRONMENTAL", text.Text());
+    ASSERT_EQ(1, GuidDisplayName(unknown.fmtid, text));
+    EXPECT_STREQ(L"{6C0000FF-1111-2222-3333-444444444444}", text.Text());
+}
+
+TEST(SensorDetails, StateWordsAndIntervalInput)
+{
+    const wchar_t* words[] = {L"Ready", L"Not available", L"No data", L"Initializing", L"Access denied", L"Error"};
+    WideString word;
+    for (long state = 0; state < 6; state++) {
+        ASSERT_EQ(1, StateWord(state, word));
+        EXPECT_STREQ(words[state], word.Text());
+    }
+    StateWord(6, word);
+    EXPECT_STREQ(L"6", word.Text());
+    StateWord(-1, word);
+    EXPECT_STREQ(L"-1", word.Text());
+
+    const struct {
+        const wchar_t* typed;
+        int accepted;
+        DWORD value;
+    } cases[] = {
+        {L"0", 1, 0},           {L"16", 1, 16},         {L"\t 250 ", 1, 250}, {L"4294967295", 1, 0xFFFFFFFF},
+        {L"007", 1, 7},         {L"4294967296", 0, 0},  {L"", 0, 0},          {L"   ", 0, 0},
+        {L"+5", 0, 0},          {L"-0", 0, 0},          {L"1e3", 0, 0},       {L"1 000", 0, 0},
+        {L"\x0661\x0662", 0, 0}, {L"18446744073709551617", 0, 0},
+    };
+    for (const auto& c : cases) {
+        DWORD value = 12345;
+        WideString problem;
+        EXPECT_EQ(c.accepted, ParseReportInterval(c.typed, value, problem)) << c.typed;
+        if (c.accepted) {
+            EXPECT_EQ(c.value, value) << c.typed;
+            EXPECT_TRUE(problem.IsEmpty());
+        } else {
+            EXPECT_EQ(12345u, value) << "untouched: " << c.typed;
+            EXPECT_FALSE(problem.IsEmpty()) << c.typed;
+        }
+    }
+    DWORD none = 0;
+    EXPECT_EQ(0, ParseReportInterval(nullptr, none, word)) << "no text at all";
+}

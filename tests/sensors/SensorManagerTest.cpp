@@ -236,3 +236,98 @@ TEST(SensorManager, RecordsOutliveEventCallsThatAreStillRunning)
     for (int i = 0; i < 100 && SensorRecord::LiveCount() > 0; i++) Sleep(20);
     EXPECT_EQ(0, SensorRecord::LiveCount());
 }
+
+#include "sensors/ReportLines.h"
+
+TEST(ReportLines, OneQuotedLinePerValueWithInvariantNumbers)
+{
+    UseScenario(L"sensor " + Id(70) + L"\nname \"Probe, left\"\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE1 r8 const 0.1\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE2 i4 const -3\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE3 lpwstr const \"left, right\"\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE4 bool const 1\n"
+                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE5 r4 const 1e-7\n");
+    SensorManager manager;
+    SensorRecord* record = manager.EnumerateSensors();
+    ASSERT_TRUE(record && record->sensor);
+    ISensorDataReport* report = nullptr;
+    ASSERT_EQ(S_OK, record->sensor->GetData(&report));
+    FILETIME arrival = {0, 0};
+    KeyNameCache names;
+    std::vector<std::wstring> lines;
+    ASSERT_EQ(5u, AppendReportLines(record->friendlyName.Text(), record->id, report, arrival, names, lines));
+    report->Release();
+    ASSERT_EQ(5u, lines.size());
+    // The report's own time stamp, as local ISO 8601 with milliseconds (not the arrival's 1601).
+    const std::wstring& first = lines[0];
+    ASSERT_GT(first.size(), 24u);
+    EXPECT_EQ(L'T', first[10]);
+    EXPECT_EQ(L'.', first[19]);
+    EXPECT_EQ(L',', first[23]);
+    EXPECT_NE(L"1601", first.substr(0, 4)) << "the report's time, not the arrival's";
+    const std::wstring rest = L",\"Probe, left\"," + Id(70) + L",";
+    const wchar_t* values[] = {L"CUSTOM VALUE1,0.1", L"CUSTOM VALUE2,-3", L"CUSTOM VALUE3,\"left, right\"",
+                               L"CUSTOM VALUE4,1", L"CUSTOM VALUE5,1e-07"};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_EQ(first.substr(0, 23), lines[i].substr(0, 23)) << "one time for the report";
+        EXPECT_EQ(rest + values[i], lines[i].substr(23)) << i;
+    }
+    EXPECT_EQ(0u, AppendReportLines(L"x", GUID_NULL, nullptr, arrival, names, lines)) << "no report, no lines";
+    manager.ReleaseSensors();
+}
+
+namespace {
+
+struct Observed {
+    CRITICAL_SECTION lock;
+    std::vector<std::wstring> lines;
+    SensorManager* manager = nullptr;
+};
+
+void Observe(SensorRecord* record, ISensorDataReport* report, void* user)
+{
+    Observed* observed = (Observed*)user;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::vector<std::wstring> lines;
+    AppendReportLines(record->friendlyName.Text(), record->id, report, now, observed->manager->KeyNames(), lines);
+    EnterCriticalSection(&observed->lock);
+    observed->lines.insert(observed->lines.end(), lines.begin(), lines.end());
+    LeaveCriticalSection(&observed->lock);
+}
+
+}  // namespace
+
+TEST(ReportLines, TheObserverSeesEveryDataReportInOrder)
+{
+    UseScenario(L"sensor " + Id(71) + L"\nname \"Fast\"\ninterval 15\nvalue SENSOR_DATA_TYPE_CUSTOM_VALUE1 i4 counter 0 1\n");
+    Observed observed;
+    InitializeCriticalSection(&observed.lock);
+    SensorManager manager;
+    observed.manager = &manager;
+    manager.SetReportObserver(Observe, &observed);
+    ASSERT_NE(nullptr, manager.EnumerateSensors());
+    const ULONGLONG start = TickCount64();
+    for (;;) {
+        EnterCriticalSection(&observed.lock);
+        size_t seen = observed.lines.size();
+        LeaveCriticalSection(&observed.lock);
+        if (seen >= 20 || TickCount64() - start > 30000) break;
+        Sleep(20);
+    }
+    manager.ReleaseSensors();
+    Sleep(100);  // a call that was already running ends
+    EnterCriticalSection(&observed.lock);
+    std::vector<std::wstring> lines = observed.lines;
+    LeaveCriticalSection(&observed.lock);
+    DeleteCriticalSection(&observed.lock);
+    ASSERT_GE(lines.size(), 20u);
+    // Nothing but the data events made reports here: the counter's values, each once, in order.
+    for (size_t i = 0; i < lines.size(); i++) {
+        size_t comma = lines[i].rfind(L',');
+        ASSERT_NE(std::wstring::npos, comma);
+        EXPECT_EQ(std::to_wstring(i), lines[i].substr(comma + 1)) << lines[i];
+        EXPECT_NE(std::wstring::npos, lines[i].find(L",Fast," + Id(71) + L",CUSTOM VALUE1,")) << lines[i];
+    }
+}
+

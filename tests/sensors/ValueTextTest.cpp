@@ -206,3 +206,57 @@ TEST(ValueText, FirstValuesOfManyThreadsDecideTheConversionOnce)
         EXPECT_EQ(0, shared.wrong);
     }
 }
+
+#include <math.h>
+
+#include <vector>
+
+#include "sensors/ValueNumber.h"
+
+TEST(ValueNumber, NumbersOfEveryWidthAndNoneForTheRest)
+{
+    auto make = [](VARTYPE type) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        value.vt = type;
+        return value;
+    };
+    struct Case {
+        PROPVARIANT value;
+        bool has;
+        double number;
+    };
+    std::vector<Case> cases;
+    PROPVARIANT v = make(VT_I1); v.cVal = -5; cases.push_back({v, true, -5});
+    v = make(VT_UI1); v.bVal = 250; cases.push_back({v, true, 250});
+    v = make(VT_I2); v.iVal = -32768; cases.push_back({v, true, -32768});
+    v = make(VT_UI2); v.uiVal = 65535; cases.push_back({v, true, 65535});
+    v = make(VT_I4); v.lVal = -2147483647 - 1; cases.push_back({v, true, -2147483648.0});
+    v = make(VT_UI4); v.ulVal = 4294967295u; cases.push_back({v, true, 4294967295.0});
+    v = make(VT_INT); v.intVal = -7; cases.push_back({v, true, -7});
+    v = make(VT_UINT); v.uintVal = 7; cases.push_back({v, true, 7});
+    v = make(VT_I8); v.hVal.QuadPart = -(1LL << 53); cases.push_back({v, true, -9007199254740992.0});
+    v = make(VT_UI8); v.uhVal.QuadPart = 18446744073709551615ULL; cases.push_back({v, true, 18446744073709551616.0});
+    v = make(VT_R4); v.fltVal = 0.1f; cases.push_back({v, true, (double)0.1f});
+    v = make(VT_R8); v.dblVal = -1e-300; cases.push_back({v, true, -1e-300});
+    v = make(VT_CY); v.cyVal.int64 = 123456; cases.push_back({v, true, 12.3456});
+    v = make(VT_BOOL); v.boolVal = VARIANT_TRUE; cases.push_back({v, true, 1});
+    v = make(VT_BOOL); v.boolVal = VARIANT_FALSE; cases.push_back({v, true, 0});
+    v = make(VT_R8); v.dblVal = NAN; cases.push_back({v, false, 0});
+    v = make(VT_R4); v.fltVal = INFINITY; cases.push_back({v, false, 0});
+    v = make(VT_R8); v.dblVal = -INFINITY; cases.push_back({v, false, 0});
+    v = make(VT_EMPTY); cases.push_back({v, false, 0});
+    v = make(VT_NULL); cases.push_back({v, false, 0});
+    v = make(VT_ERROR); v.scode = E_FAIL; cases.push_back({v, false, 0});
+    v = make(VT_FILETIME); cases.push_back({v, false, 0});
+    v = make(VT_DATE); v.date = 45000; cases.push_back({v, false, 0});
+    v = make(VT_LPWSTR); v.pwszVal = const_cast<wchar_t*>(L"12"); cases.push_back({v, false, 0});
+    v = make(VT_CLSID); cases.push_back({v, false, 0});
+    v = make(VT_VECTOR | VT_R8); cases.push_back({v, false, 0});
+    v = make(VT_BYREF | VT_R8); cases.push_back({v, false, 0});
+    for (size_t i = 0; i < cases.size(); i++) {
+        double number = 42;
+        EXPECT_EQ(cases[i].has, ValueNumber(cases[i].value, number)) << "case " << i << " type " << cases[i].value.vt;
+        EXPECT_EQ(cases[i].has ? cases[i].number : 42.0, number) << "case " << i;
+    }
+}

@@ -116,6 +116,18 @@ TEST(Scenario, RejectsBadInputWithTheLine)
         {std::wstring(sensor) + L"at 10 explode {11111111-2222-3333-4444-555555555555}", L"line 2: unknown timeline entry explode"},
         {std::wstring(sensor) + L"at 10 state {11111111-2222-3333-4444-555555555555}", L"line 2: state needs a sensor state"},
         {std::wstring(sensor) + L"frobnicate 1", L"line 2: unknown keyword frobnicate"},
+        {std::wstring(sensor) + L"property SENSOR_PROPERTY_MODEL", L"line 2: property <key> <type>"},
+        {std::wstring(sensor) + L"property SENSOR_PROPERTY_MODEL lpwstr", L"line 2: value needs a generator"},
+        {std::wstring(sensor) + L"property SENSOR_PROPERTY_MODEL lpwstr \"a\" \"b\"", L"line 2: property <key>"},
+        {std::wstring(sensor) + L"property SENSOR_PROPERTY_MODEL lpwstr a\nproperty SENSOR_PROPERTY_MODEL lpwstr b",
+         L"line 3: property given twice"},
+        {std::wstring(sensor) + L"at 10 property {11111111-2222-3333-4444-555555555555} SENSOR_PROPERTY_ACCURACY 1",
+         L"line 2: the sensor has no property SENSOR_PROPERTY_ACCURACY"},
+        {std::wstring(sensor) + L"at 10 property {11111111-2222-3333-4444-555555555555} SENSOR_PROPERTY_MODEL",
+         L"line 2: property <sensor> <key> <value>"},
+        {std::wstring(sensor) + L"at 10 property {11111111-2222-3333-4444-555555555555} "
+                                L"SENSOR_PROPERTY_MIN_REPORT_INTERVAL fast",
+         L"line 2: not a number: fast"},
     };
     for (const Case& c : cases) {
         std::wstring error = Error(c.text.c_str());

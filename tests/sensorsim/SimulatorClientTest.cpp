@@ -638,3 +638,111 @@ TEST_F(SimulatorClient, ScenarioFromRegistryElseTheDemo)
     EXPECT_GE(withValues, 13);
     ReleaseAll(sensors);
 }
+
+namespace {
+
+// A one-key request for SetProperties, made with the platform's value store (the simulator
+// hands one out as the results of any call).
+IPortableDeviceValues* Request(ISensor* sensor, const PROPERTYKEY& key, const PROPVARIANT& value)
+{
+    IPortableDeviceValues* values = nullptr;
+    if (FAILED(sensor->GetProperties(nullptr, &values)) || !values) return nullptr;
+    values->Clear();
+    values->SetValue(key, &value);
+    return values;
+}
+
+HRESULT Answer(IPortableDeviceValues* results, const PROPERTYKEY& key)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    HRESULT answer = E_UNEXPECTED;
+    if (results && SUCCEEDED(results->GetValue(key, &value)) && value.vt == VT_ERROR) answer = value.scode;
+    PropVariantClear(&value);
+    return answer;
+}
+
+ULONG UnsignedProperty(ISensor* sensor, const PROPERTYKEY& key)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    ULONG number = 0xFFFFFFFF;
+    if (SUCCEEDED(sensor->GetProperty(key, &value)) && value.vt == VT_UI4) number = value.ulVal;
+    PropVariantClear(&value);
+    return number;
+}
+
+}  // namespace
+
+TEST_F(SimulatorClient, PropertiesFromTheScenarioAndTheReportIntervalPerKey)
+{
+    ASSERT_TRUE(Start(Sensor(1, L"interval 0\nproperty SENSOR_PROPERTY_MODEL lpwstr \"M-1\"\n"
+                                L"property SENSOR_PROPERTY_MIN_REPORT_INTERVAL ui4 25\n"
+                                L"value SENSOR_DATA_TYPE_CUSTOM_VALUE1 ui4 counter 0 1") +
+                      Sensor(2, L"value SENSOR_DATA_TYPE_CUSTOM_VALUE1 ui4 const 1") + L"at 300 property " + IdText(2) +
+                      L" SENSOR_PROPERTY_MANUFACTURER \"Other\"\n"));
+    std::vector<ISensor*> sensors = All();
+    ASSERT_EQ(2u, sensors.size());
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    ASSERT_EQ(S_OK, sensors[0]->GetProperty(SENSOR_PROPERTY_MODEL, &value));
+    EXPECT_STREQ(L"M-1", value.pwszVal) << "the scenario's property over the default";
+    PropVariantClear(&value);
+    EXPECT_EQ(25u, UnsignedProperty(sensors[0], SENSOR_PROPERTY_MIN_REPORT_INTERVAL));
+    EXPECT_EQ(10u, UnsignedProperty(sensors[1], SENSOR_PROPERTY_MIN_REPORT_INTERVAL)) << "the default minimum";
+    EXPECT_EQ(0u, UnsignedProperty(sensors[0], SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL));
+
+    RecordingSink sink;
+    ASSERT_EQ(S_OK, sensors[0]->SetEventSink(&sink));
+    ASSERT_EQ(S_OK, sensors[1]->SetEventSink(&sink));
+    PROPVARIANT asked;
+    PropVariantInit(&asked);
+    asked.vt = VT_UI4;
+
+    // Below the minimum, or not an unsigned number: refused for that key, nothing changes.
+    asked.ulVal = 24;
+    IPortableDeviceValues* request = Request(sensors[0], SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, asked);
+    ASSERT_TRUE(request);
+    request->SetValue(SENSOR_PROPERTY_MODEL, &asked);
+    IPortableDeviceValues* results = nullptr;
+    EXPECT_EQ(S_FALSE, sensors[0]->SetProperties(request, &results)) << "a key was refused";
+    EXPECT_EQ(E_INVALIDARG, Answer(results, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL));
+    EXPECT_EQ(E_ACCESSDENIED, Answer(results, SENSOR_PROPERTY_MODEL)) << "read-only";
+    results->Release();
+    request->Release();
+    EXPECT_EQ(0u, UnsignedProperty(sensors[0], SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL));
+    EXPECT_EQ(E_POINTER, sensors[0]->SetProperties(nullptr, &results));
+
+    // An accepted interval: the sensor without one starts reporting at it, and says that a
+    // property changed.
+    asked.ulVal = 25;
+    request = Request(sensors[0], SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, asked);
+    ASSERT_EQ(S_OK, sensors[0]->SetProperties(request, &results));
+    EXPECT_EQ(S_OK, Answer(results, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL));
+    results->Release();
+    request->Release();
+    EXPECT_EQ(25u, UnsignedProperty(sensors[0], SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL));
+    const ULONGLONG start = TickCount64();
+    while (sink.Count(L"data") < 4 && TickCount64() - start < 20000) Sleep(20);
+    EXPECT_GE(sink.Count(L"data"), 4u) << "reports at the new interval";
+
+    // The timeline changes a property of the other sensor.
+    while (TickCount64() - start < 20000) {
+        PropVariantInit(&value);
+        bool changed = SUCCEEDED(sensors[1]->GetProperty(SENSOR_PROPERTY_MANUFACTURER, &value)) &&
+                       value.vt == VT_LPWSTR && wcscmp(value.pwszVal, L"Other") == 0;
+        PropVariantClear(&value);
+        if (changed && sink.Count(L"event") >= 2) break;
+        Sleep(20);
+    }
+    EXPECT_EQ(2u, sink.Count(L"event")) << "one property-change event for each change";
+    for (const RecordingSink::Call& call : sink.Calls()) {
+        if (call.kind == L"event") {
+            EXPECT_EQ((int)SENSOR_EVENT_PROPERTY_CHANGED.Data1, call.argument);
+        }
+    }
+    sensors[0]->SetEventSink(nullptr);
+    sensors[1]->SetEventSink(nullptr);
+    ReleaseAll(sensors);
+}
+

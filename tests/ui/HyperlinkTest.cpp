@@ -174,36 +174,6 @@ TEST(Hyperlink, MaskedTextAndPainting)
 
 namespace {
 
-// Points the prefix's http handler at a recorder for one scope.
-class RecordingBrowser {
-public:
-    explicit RecordingBrowser(const std::wstring& record)
-    {
-        RegCreateKeyW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", &m_key);
-        wchar_t old[1024] = L"";
-        DWORD size = sizeof(old) - 2;
-        m_hadOld = RegQueryValueExW(m_key, nullptr, nullptr, nullptr, (BYTE*)old, &size) == ERROR_SUCCESS;
-        m_old = old;
-        std::wstring command = L"\"" + harness::BuildDir() + L"bin\\record_arguments.exe\" \"%1\"";
-        RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)command.c_str(), (DWORD)((command.size() + 1) * 2));
-        SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", record.c_str());
-    }
-    ~RecordingBrowser()
-    {
-        if (m_hadOld)
-            RegSetValueExW(m_key, nullptr, 0, REG_SZ, (const BYTE*)m_old.c_str(), (DWORD)((m_old.size() + 1) * 2));
-        else
-            RegDeleteValueW(m_key, nullptr);
-        RegCloseKey(m_key);
-        SetEnvironmentVariableW(L"ORVANE_RECORD_FILE", nullptr);
-    }
-
-private:
-    HKEY m_key = nullptr;
-    bool m_hadOld = false;
-    std::wstring m_old;
-};
-
 std::string WaitForFile(const std::wstring& path)
 {
     for (int i = 0; i < 150; i++) {
@@ -227,7 +197,7 @@ TEST(Hyperlink, EnterAndSpaceOpenTheAddressInTheBrowser)
 {
     std::wstring folder = harness::ScratchDir(L"link-browser");
     std::wstring record = folder + L"opened.txt";
-    RecordingBrowser browser(record);
+    harness::RecordingBrowser browser(record);
     const wchar_t* settings = L"Software\\Microsoft\\Internet Explorer\\Settings";
     SetIe(settings, L"Anchor Color Hover", L"0,128,0");
     Host host;

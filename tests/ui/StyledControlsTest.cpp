@@ -5,6 +5,8 @@
 
 #include "ui/StyledControls.h"
 
+#include "harness/Harness.h"
+
 namespace {
 
 struct Host {
@@ -93,6 +95,84 @@ TEST(StyledLabel, FacesFocusAndDialogCodes)
     EXPECT_EQ(HTCLIENT, SendMessageW(focusable, WM_NCHITTEST, 0, 0));
 }
 
+namespace {
+
+unsigned long Rgb(COLORREF colour)
+{
+    return ((unsigned long)GetRValue(colour) << 16) | ((unsigned long)GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// Pixels of one screen row inside a window, left to right, once the window has painted.
+struct LabelPixels {
+    RECT area = {0, 0, 0, 0};
+    harness::Image screen;
+    bool Capture(HWND control)
+    {
+        RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        GdiFlush();
+        GetWindowRect(control, &area);
+        return harness::CaptureScreen(screen);
+    }
+    // Pixels of the top row that are not white.
+    int MarkedInTopRow() const
+    {
+        int marked = 0;
+        for (int x = area.left; x < area.right; x++)
+            if (screen.Pixel(x, area.top) != 0xFFFFFF) marked++;
+        return marked;
+    }
+};
+
+}  // namespace
+
+TEST(StyledLabel, TextInItsColourAndAFocusRectangleOnlyWithTheFocusFlag)
+{
+    Host host;
+    ASSERT_TRUE(host.parent);
+    SetWindowPos(host.parent, HWND_TOPMOST, 60, 60, 600, 300, SWP_SHOWWINDOW);
+    const COLORREF normal = RGB(0xC0, 0x10, 0x20), hover = RGB(0x10, 0xC0, 0x20);
+    const DWORD flags = StyledFlags::WhiteBackground | StyledFlags::VerticalCentre | StyledFlags::HoverTracking;
+
+    // A label that takes the focus: text in the normal colour, never the hover colour.
+    HWND focusable = host.Static(L"WWWWWWWW", WS_TABSTOP, 10, 10, 400, 40);
+    StyledLabel button;
+    ASSERT_EQ(1, button.Attach(focusable, nullptr, 18, normal, hover, flags, 0, nullptr, 0));
+    LabelPixels pixels;
+    ASSERT_TRUE(pixels.Capture(focusable));
+    EXPECT_GT(pixels.screen.Count(pixels.area, Rgb(normal)), 40) << "text pixels in the label's colour";
+    EXPECT_EQ(0, pixels.screen.Count(pixels.area, Rgb(hover))) << "not hovering";
+    EXPECT_EQ(0, pixels.MarkedInTopRow()) << "no focus rectangle without the focus flag";
+
+    SendMessageW(focusable, WM_SETFOCUS, 0, 0);
+    ASSERT_TRUE(button.Flags() & StyledFlags::Focused);
+    ASSERT_TRUE(pixels.Capture(focusable));
+    int dotted = pixels.MarkedInTopRow();
+    EXPECT_GT(dotted, 10) << "the focus rectangle's dotted top edge";
+    EXPECT_LE(dotted, button.TextSize().cx) << "around the text, not the whole control";
+
+    SendMessageW(focusable, WM_KILLFOCUS, 0, 0);
+    ASSERT_TRUE(pixels.Capture(focusable));
+    EXPECT_EQ(0, pixels.MarkedInTopRow()) << "gone with the focus";
+
+    // A label without a tab stop keeps the focus flag but never draws it.
+    HWND caption = host.Static(L"WWWWWWWW", 0, 10, 60, 400, 40);
+    StyledLabel plain;
+    ASSERT_EQ(1, plain.Attach(caption, nullptr, 18, normal, hover, flags, 0, nullptr, 0));
+    SendMessageW(caption, WM_SETFOCUS, 0, 0);
+    ASSERT_TRUE(plain.Flags() & StyledFlags::Focused);
+    ASSERT_TRUE(pixels.Capture(caption));
+    EXPECT_GT(pixels.screen.Count(pixels.area, Rgb(normal)), 40);
+    EXPECT_EQ(0, pixels.MarkedInTopRow());
+
+    // Disabled: the grey text colour instead.
+    EnableWindow(caption, FALSE);
+    ASSERT_TRUE(pixels.Capture(caption));
+    EXPECT_EQ(0, pixels.screen.Count(pixels.area, Rgb(normal)));
+    EXPECT_GT(pixels.screen.Count(pixels.area, Rgb(GetSysColor(COLOR_GRAYTEXT))), 40);
+}
+
 TEST(DividerLine, AThinStaticBecomesAFivePixelLine)
 {
     Host host;
@@ -108,7 +188,16 @@ TEST(DividerLine, AThinStaticBecomesAFivePixelLine)
     EXPECT_EQ(203, rect.right - rect.left);
     EXPECT_EQ(5, rect.bottom - rect.top);
     EXPECT_TRUE(GetWindowLongPtrW(line, GWL_EXSTYLE) & WS_EX_TRANSPARENT);
-    UpdateWindow(line);  // paints without failing, themed or etched
+    // Painted, themed or etched: a line of more than one colour across the control.
+    SetWindowPos(host.parent, HWND_TOPMOST, 60, 60, 600, 300, SWP_SHOWWINDOW);
+    LabelPixels pixels;
+    ASSERT_TRUE(pixels.Capture(line));
+    int x = (pixels.area.left + pixels.area.right) / 2;
+    unsigned long first = pixels.screen.Pixel(x, pixels.area.top);
+    int differing = 0;
+    for (int y = pixels.area.top; y < pixels.area.bottom; y++)
+        if (pixels.screen.Pixel(x, y) != first) differing++;
+    EXPECT_GT(differing, 0) << "a drawn line, not a flat control";
 
     HWND upright = host.Static(L"", 0, 300, 10, 1, 100);
     DividerLine vertical;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -205,6 +206,18 @@ TEST(Installation, SetupProgramsLandOnTheDesktop)
     EXPECT_EQ("setup 1.08", harness::ReadFileBytes(setup.desktop + L"setup.exe"));
     EXPECT_EQ(before, ReadTree(setup.folder));
 
+    // A file of the user's own with the setup program's name stays; the download takes
+    // the next free name.
+    harness::WriteFileBytes(setup.desktop + L"setup.exe", "the user's own file");
+    harness::WriteFileBytes(setup.desktop + L"setup (2).exe", "another of the user's files");
+    UpdateInstallation again(system, setup.folder.c_str(), setup.desktop.c_str());
+    ASSERT_EQ(1, again.Run(entries, step, installer));
+    EXPECT_EQ(setup.desktop + L"setup (3).exe", std::wstring(installer.Text()));
+    Tree desktop = {{L"setup (2).exe", "another of the user's files"},
+                    {L"setup (3).exe", "setup 1.08"},
+                    {L"setup.exe", "the user's own file"}};
+    EXPECT_EQ(desktop, ReadTree(setup.desktop)) << Describe(ReadTree(setup.desktop));
+
     std::vector<UpdateFileEntry> none;
     step = 1;
     EXPECT_EQ(0, installation.Run(none, step, installer)) << "an empty file list installs nothing";
@@ -224,6 +237,7 @@ TEST(Installation, AFailureAtAnyStepPutsTheFolderBack)
         {"an archive and a file", {Entry(L"pack.zip", L"tool.exe", L"pack.zip"), Entry(L"help.html", L"help.html")}},
         {"a broken archive", {Entry(L"help.html", L"help.html"), Entry(L"broken.zip", L"tool.exe", L"broken.zip")}},
         {"a file that is not there", {Entry(L"tool.exe", L"tool.exe"), Entry(L"help.html", L"missing.dll")}},
+        {"an archive without the named file", {Entry(L"pack.zip", L"other.exe", L"pack.zip")}},
     };
     const TestSystem::Operation operations[] = {TestSystem::DownloadOp, TestSystem::MoveOp, TestSystem::ExtractOp,
                                                 TestSystem::CreateFolderOp};
@@ -242,7 +256,8 @@ TEST(Installation, AFailureAtAnyStepPutsTheFolderBack)
                 if (!system.Failed()) {
                     // Past the last call of this operation: the plan's own outcome.
                     bool sound = std::string(plan.what) != "a broken archive" &&
-                                 std::string(plan.what) != "a file that is not there";
+                                 std::string(plan.what) != "a file that is not there" &&
+                                 std::string(plan.what) != "an archive without the named file";
                     EXPECT_EQ(sound ? 1 : 0, result) << plan.what;
                     if (!sound) {
                         EXPECT_EQ(before, ReadTree(setup.folder)) << plan.what;
@@ -260,4 +275,94 @@ TEST(Installation, AFailureAtAnyStepPutsTheFolderBack)
         }
     }
     EXPECT_GT(failures, 20) << "the failures reached every pass";
+}
+
+namespace {
+
+// Refuses the files whose names hold a given text; each question must come while every
+// file of the program's folder is still as it was.
+class TestTrust : public UpdateTrust {
+public:
+    TestTrust(const std::wstring& folder, const wchar_t* refused) : m_folder(folder), m_refused(refused)
+    {
+        m_before = ReadTree(folder);
+    }
+    bool Accepts(const wchar_t* path) override
+    {
+        std::wstring name = path;
+        asked.push_back(name.substr(name.find_last_of(L'\\') + 1));
+        // Downloads and unpacked archives wait beside the files; those are all still there.
+        Tree now = ReadTree(m_folder);
+        for (const auto& file : m_before) {
+            auto found = now.find(file.first);
+            if (found == now.end() || found->second != file.second) folderChanged = true;
+        }
+        return !m_refused || name.find(m_refused) == std::wstring::npos;
+    }
+    std::vector<std::wstring> asked;
+    bool folderChanged = false;
+
+private:
+    std::wstring m_folder;
+    const wchar_t* m_refused;
+    Tree m_before;
+};
+
+}  // namespace
+
+TEST(Installation, EveryProgramIsCheckedBeforeTheFolderChanges)
+{
+    struct Case {
+        const char* what;
+        std::vector<UpdateFileEntry> entries;
+        const wchar_t* refused;  // part of the refused file's path
+        std::vector<std::wstring> asked;
+        const wchar_t* reported;  // Refused()
+    } cases[] = {
+        {"a plain program and a page", {Entry(L"tool.exe", L"tool.exe"), Entry(L"help.html", L"help.html")}, nullptr,
+         {L"tool_new.exe"}, L""},
+        {"a refused program", {Entry(L"help.html", L"help.html"), Entry(L"tool.exe", L"tool.exe")}, L"tool",
+         {L"tool_new.exe"}, L"tool.exe"},
+        {"an archive's program", {Entry(L"pack.zip", L"tool.exe", L"pack.zip")}, nullptr, {L"tool.exe"}, L""},
+        {"an archive's refused program", {Entry(L"help.html", L"help.html"), Entry(L"pack.zip", L"tool.exe", L"pack.zip")},
+         L"tool", {L"tool.exe"}, L"tool.exe"},
+        {"a setup program", {Entry(L"setup.exe", nullptr)}, L"setup", {L"setup.exe"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramFolders setup(L"install-trust");
+        Tree before = ReadTree(setup.folder);
+        TestSystem system(setup.source);
+        TestTrust trust(setup.folder, c.refused);
+        UpdateInstallation installation(system, setup.folder.c_str(), setup.desktop.c_str(), &trust);
+        volatile LONG step = 0;
+        WideString installer;
+        int result = installation.Run(c.entries, step, installer);
+        EXPECT_EQ(c.asked, trust.asked);
+        EXPECT_FALSE(trust.folderChanged) << "asked only while the folder was untouched";
+        if (!c.refused) {
+            EXPECT_EQ(1, result);
+            EXPECT_TRUE(installation.Refused().empty());
+            continue;
+        }
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(before, ReadTree(setup.folder)) << Describe(ReadTree(setup.folder));
+        EXPECT_TRUE(ReadTree(setup.desktop).empty());
+        std::wstring reported = c.reported ? c.reported : setup.desktop + L"setup.exe";
+        EXPECT_EQ(reported, installation.Refused());
+        EXPECT_TRUE(installation.Installed().empty());
+    }
+
+    // What was put in place is what the restart may start.
+    ProgramFolders setup(L"install-listed");
+    TestSystem system(setup.source);
+    UpdateInstallation installation(system, setup.folder.c_str(), setup.desktop.c_str());
+    volatile LONG step = 0;
+    WideString installer;
+    ASSERT_EQ(1, installation.Run({Entry(L"help.html", L"help.html"), Entry(L"pack.zip", L"tool.exe", L"pack.zip")},
+                                  step, installer));
+    std::vector<std::wstring> installed = installation.Installed();
+    std::sort(installed.begin(), installed.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"data\\table.bin", L"fonts\\face.ttf", L"help.html", L"tool.exe"}),
+              installed);
 }

@@ -88,7 +88,7 @@ TEST(UpdateRules, FileNamesOfAnInstallation)
     const wchar_t* safe[] = {L"orvane.exe", L"data\\readme.txt", L"data/sub/x.bin", L"com10.txt",
                              L"lpt0", L"a.b.c"};
     for (const wchar_t* name : safe) EXPECT_TRUE(IsSafeFileName(name, false)) << name;
-    const wchar_t* unsafe[] = {L"", L"..\\x.exe", L"a\\..\\..\\x", L"\\windows\\x.exe", L"/etc/x", L"C:\\x.exe",
+    const wchar_t* unsafe[] = {L"COM\u00B9", L"lpt\u00B2.txt", L"Com\u00B3", L"", L"..\\x.exe", L"a\\..\\..\\x", L"\\windows\\x.exe", L"/etc/x", L"C:\\x.exe",
                                L"C:x.exe", L"x.exe:stream", L"NUL", L"nul.txt", L"sub\\COM1", L"Lpt9.log",
                                L"aux .txt", L"con.d\\x", L"CONIN$", L"a\\\\b", L"a\\", L".", L"x.", L"x ", L"a?b", L"a*b",
                                L"a\x01" L"b", L"a|b"};
@@ -176,4 +176,37 @@ TEST(UpdateRules, FileEntriesOfAnAnswer)
     EXPECT_STREQ(L"pack.zip", entries[1].zip.Text());
     EXPECT_FALSE(entries[2].hasName);
     EXPECT_STREQ(L"http://h/get.php?file=setup.exe", entries[2].address.Text());
+}
+
+TEST(UpdateRules, WhatAnAnswerMayOpenOrStart)
+{
+    const wchar_t* web[] = {L"http://halvik.example/help", L"HTTPS://halvik.example", L"http://h/x?a=b&c=%20"};
+    for (const wchar_t* address : web) EXPECT_TRUE(IsWebAddress(address)) << address;
+    const wchar_t* other[] = {nullptr, L"", L"C:\\windows\\system32\\cmd.exe", L"\\\\server\\share\\x.exe",
+                              L"file:///C:/x.exe", L"http://", L"http:///x", L"https://\\\\server\\x",
+                              L"ftp://halvik.example", L"http://a.example/\" -x", L"http://a.example/ b",
+                              L"javascript:alert(1)", L" http://a.example"};
+    for (const wchar_t* address : other) EXPECT_FALSE(IsWebAddress(address)) << (address ? address : L"(null)");
+
+    EXPECT_TRUE(IsExecutableName(L"orvane.exe"));
+    EXPECT_TRUE(IsExecutableName(L"sub\\Helper.DLL"));
+    EXPECT_TRUE(IsExecutableName(L"run.cmd"));
+    EXPECT_FALSE(IsExecutableName(L"help.html"));
+    EXPECT_FALSE(IsExecutableName(L"data.exe\\table"));
+    EXPECT_FALSE(IsExecutableName(L"exe"));
+
+    std::vector<std::wstring> installed = {L"orvane.exe", L"tools\\helper.exe"};
+    struct {
+        const wchar_t* execute;
+        const wchar_t* chosen;
+    } choices[] = {
+        {L"tools/HELPER.exe", L"tools\\helper.exe"}, {L"orvane.exe", L"orvane.exe"}, {L"..\\x.exe", L""},
+        {L"C:\\windows\\system32\\cmd.exe", L""}, {L"\\\\server\\x.exe", L""}, {L"other.exe", L""},
+        {L"tools\\..\\orvane.exe", L""}, {L"", L""}, {nullptr, L""},
+    };
+    for (const auto& choice : choices) {
+        WideString name;
+        ChooseRestartProgram(choice.execute, installed, name);
+        EXPECT_STREQ(choice.chosen, name.Text()) << (choice.execute ? choice.execute : L"(null)");
+    }
 }

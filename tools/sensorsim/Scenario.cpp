@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "KnownNames.h"
+#include "sensors/PropertyKeyNames.h"
 
 namespace {
 
@@ -62,12 +62,7 @@ bool ParseUnsigned(const std::wstring& text, DWORD& value)
 bool ParseNamedGuid(const std::wstring& text, GUID& guid)
 {
     if (ParseGuidText(text, guid)) return true;
-    for (int i = 0; i < KnownGuidCount; i++)
-        if (text == KnownGuids[i].name) {
-            guid = *KnownGuids[i].guid;
-            return true;
-        }
-    return false;
+    return GuidByName(text.c_str(), guid);
 }
 
 struct TypeName {
@@ -212,7 +207,37 @@ bool ParseValue(const std::vector<std::wstring>& words, ValueDefinition& value, 
     return false;
 }
 
+// A timeline's new value for a property of a known type: the same rules as a constant.
+bool ParseProperty(const std::wstring& key, VARTYPE type, const std::wstring& text, ValueDefinition& property,
+                   std::wstring& error)
+{
+    static const struct {
+        VARTYPE type;
+        const wchar_t* name;
+    } Names[] = {{VT_R4, L"r4"},       {VT_R8, L"r8"},         {VT_I4, L"i4"},     {VT_UI4, L"ui4"},
+                 {VT_BOOL, L"bool"},   {VT_ERROR, L"error"},   {VT_LPWSTR, L"lpwstr"},
+                 {VT_FILETIME, L"filetime"}, {VT_CLSID, L"clsid"}};
+    for (const auto& name : Names)
+        if (name.type == type) return ParseValue({L"value", key, name.name, L"const", text}, property, error);
+    error = L"a property of this type cannot change: " + key;
+    return false;
+}
+
 }  // namespace
+
+VARTYPE DefaultPropertyType(const PROPERTYKEY& key)
+{
+    static const wchar_t* const Texts[] = {L"SENSOR_PROPERTY_MANUFACTURER", L"SENSOR_PROPERTY_MODEL",
+                                           L"SENSOR_PROPERTY_SERIAL_NUMBER"};
+    static const wchar_t* const Numbers[] = {L"SENSOR_PROPERTY_MIN_REPORT_INTERVAL",
+                                             L"SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL"};
+    PROPERTYKEY known;
+    for (const wchar_t* name : Texts)
+        if (KeyByName(name, known) && SameKey(known, key)) return VT_LPWSTR;
+    for (const wchar_t* name : Numbers)
+        if (KeyByName(name, known) && SameKey(known, key)) return VT_UI4;
+    return VT_EMPTY;
+}
 
 int ParseGuidText(const std::wstring& text, GUID& guid)
 {
@@ -228,11 +253,7 @@ int ParseGuidText(const std::wstring& text, GUID& guid)
 
 int ParseKeyText(const std::wstring& text, PROPERTYKEY& key)
 {
-    for (int i = 0; i < KnownKeyCount; i++)
-        if (text == KnownKeys[i].name) {
-            key = *KnownKeys[i].key;
-            return 1;
-        }
+    if (KeyByName(text.c_str(), key)) return 1;
     size_t comma = text.find(L',');
     if (comma == std::wstring::npos) return 0;
     DWORD pid;
@@ -305,6 +326,7 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
             sensor.present = count == 2;
             sensor.failGetData = false;
             sensor.failCollectionIndex = false;
+            sensor.failProperties = false;
             sensors.push_back(sensor);
             current = &sensors.back();
             continue;
@@ -328,6 +350,17 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
             } else if (what == L"event") {
                 if (count != 5 || !ParseNamedGuid(words[4], entry.event)) return fail(L"event needs an event GUID");
                 entry.kind = TimelineKind::Event;
+            } else if (what == L"property") {
+                // The new value takes the type the sensor's property already has.
+                PROPERTYKEY key;
+                if (count != 6 || !ParseKeyText(words[4], key)) return fail(L"property <sensor> <key> <value>");
+                VARTYPE type = DefaultPropertyType(key);
+                for (const ValueDefinition& known : sensors[(size_t)entry.sensor].properties)
+                    if (IsEqualGUID(known.key.fmtid, key.fmtid) && known.key.pid == key.pid) type = known.type;
+                if (type == VT_EMPTY) return fail(L"the sensor has no property " + words[4]);
+                std::wstring why;
+                if (!ParseProperty(words[4], type, words[5], entry.property, why)) return fail(why);
+                entry.kind = TimelineKind::Property;
             } else {
                 return fail(L"unknown timeline entry " + what);
             }
@@ -360,13 +393,31 @@ int Scenario::Parse(const std::wstring& text, std::wstring& error)
                 current->failGetData = true;
             else if (count == 2 && words[1] == L"index")
                 current->failCollectionIndex = true;
+            else if (count == 2 && words[1] == L"properties")
+                current->failProperties = true;
             else
-                return fail(L"fault getdata | index");
+                return fail(L"fault getdata | index | properties");
         } else if (keyword == L"value") {
             ValueDefinition value;
             std::wstring why;
             if (!ParseValue(words, value, why)) return fail(why);
             current->values.push_back(value);
+        } else if (keyword == L"property") {
+            // property <key> <type> <constant>, a value that never changes by itself
+            if (count < 3 || count > 4) return fail(L"property <key> <type> [<value>]");
+            std::vector<std::wstring> asValue = {L"value", words[1], words[2]};
+            if (count == 4) {
+                asValue.push_back(L"const");
+                asValue.push_back(words[3]);
+            }
+            ValueDefinition property;
+            std::wstring why;
+            if (!ParseValue(asValue, property, why)) return fail(why);
+            for (size_t i = 0; i < current->properties.size(); i++)
+                if (IsEqualGUID(current->properties[i].key.fmtid, property.key.fmtid) &&
+                    current->properties[i].key.pid == property.key.pid)
+                    return fail(L"property given twice: " + words[1]);
+            current->properties.push_back(property);
         } else {
             return fail(L"unknown keyword " + keyword);
         }

@@ -37,10 +37,12 @@ struct SensorDefinition {
     bool present;           // present at the start
     bool failGetData;
     bool failCollectionIndex;
+    bool failProperties;    // GetProperty and GetProperties fail
     std::vector<ValueDefinition> values;
+    std::vector<ValueDefinition> properties;  // constants; they override the defaults
 };
 
-enum class TimelineKind { Enter, Leave, State, Event };
+enum class TimelineKind { Enter, Leave, State, Event, Property };
 
 struct TimelineEntry {
     DWORD at;               // milliseconds from the start
@@ -48,6 +50,7 @@ struct TimelineEntry {
     int sensor;             // index into Scenario::sensors
     int state;              // for State
     GUID event;             // for Event
+    ValueDefinition property;  // for Property: the key and its new constant value
 };
 
 struct Scenario {
@@ -63,3 +66,6 @@ struct Scenario {
 int ParseGuidText(const std::wstring& text, GUID& guid);
 int ParseKeyText(const std::wstring& text, PROPERTYKEY& key);
 int ParseStateText(const std::wstring& text, int& state);
+// The type of a property every sensor has (manufacturer, model, serial number, intervals),
+// or VT_EMPTY for any other key.
+VARTYPE DefaultPropertyType(const PROPERTYKEY& key);

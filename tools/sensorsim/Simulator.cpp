@@ -4,6 +4,8 @@
 #include <propvarutil.h>
 #include <stdio.h>
 
+#include <utility>
+
 namespace {
 
 const HRESULT NotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
@@ -12,6 +14,8 @@ const double Pi = 3.14159265358979323846;
 
 // Key of the event id inside an event's values.
 const PROPERTYKEY EventIdKey = {SENSOR_EVENT_PARAMETER_COMMON_GUID, 2};
+// A sensor that names no minimum report interval accepts nothing faster than this.
+const DWORD DefaultMinimumInterval = 10;
 
 double NextRandom(unsigned long long& seed)
 {
@@ -69,6 +73,31 @@ HRESULT MakeNumber(VARTYPE type, double number, PROPVARIANT& value)
     default: value.vt = VT_EMPTY; return E_INVALIDARG;
     }
     return S_OK;
+}
+
+// The value of a constant: a property, which no generator moves.
+HRESULT MakeConstant(const ValueDefinition& definition, PROPVARIANT& value)
+{
+    PropVariantInit(&value);
+    switch (definition.type) {
+    case VT_EMPTY:
+        return S_OK;
+    case VT_LPWSTR:
+        return MakeString(definition.text, value);
+    case VT_CLSID:
+        return MakeGuid(definition.guid, value);
+    case VT_FILETIME: {
+        unsigned long long ticks = (unsigned long long)definition.number;
+        value.vt = VT_FILETIME;
+        value.filetime.dwLowDateTime = (DWORD)ticks;
+        value.filetime.dwHighDateTime = (DWORD)(ticks >> 32);
+        return S_OK;
+    }
+    default:
+        break;
+    }
+    if (definition.type & VT_VECTOR) return MakeVector(definition.type & ~VT_VECTOR, definition.elements, value);
+    return MakeNumber(definition.type, definition.number, value);
 }
 
 // The value of one scenario value at `elapsed` milliseconds, for report number `report`.
@@ -214,7 +243,9 @@ void Engine::Stop()
         CloseHandle(thread);
     }
     for (SensorModel* model : m_models) {
+        if (model->latest) model->latest->Release();
         DeleteCriticalSection(&model->lock);
+        if (model->wake) CloseHandle(model->wake);
         delete model;
     }
     m_models.clear();
@@ -260,14 +291,23 @@ void Engine::Load()
         model->present = model->definition.present ? 1 : 0;
         model->state = model->definition.state;
         model->reports = 0;
+        model->latest = nullptr;
         model->seed = 0x9E3779B97F4A7C15ull * (i + 1);
         for (const ValueDefinition& value : model->definition.values) model->walk.push_back(value.number);
         InitializeCriticalSection(&model->lock);
+        model->properties = model->definition.properties;
+        model->interval = (LONG)model->definition.interval;
+        model->propertyChanged = 0;
+        model->minimum = DefaultMinimumInterval;
+        for (const ValueDefinition& property : model->properties)
+            if (SameKey(property.key, SENSOR_PROPERTY_MIN_REPORT_INTERVAL) && property.type == VT_UI4)
+                model->minimum = property.number <= 0 ? 0 : (DWORD)property.number;
+        model->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         model->thread = nullptr;
         m_models.push_back(model);
     }
-    for (SensorModel* model : m_models)
-        if (model->definition.interval > 0) model->thread = CreateThread(nullptr, 0, ModelThread, model, 0, nullptr);
+    // Every sensor has a thread: one without an interval may be given one by a client.
+    for (SensorModel* model : m_models) model->thread = CreateThread(nullptr, 0, ModelThread, model, 0, nullptr);
     if (!m_scenario.timeline.empty()) m_timeline = CreateThread(nullptr, 0, TimelineThread, this, 0, nullptr);
     m_loaded = true;
 }
@@ -307,12 +347,18 @@ void Engine::Subscribe(SensorModel* model, SensorObject* sensor)
 
 void Engine::Unsubscribe(SensorModel* model, SensorObject* sensor)
 {
-    SectionLock lock(model->lock);
-    for (size_t i = 0; i < model->subscribers.size(); i++)
-        if (model->subscribers[i] == sensor) {
-            model->subscribers.erase(model->subscribers.begin() + (ptrdiff_t)i);
-            return;
-        }
+    ISensorDataReport* latest = nullptr;
+    {
+        SectionLock lock(model->lock);
+        for (size_t i = 0; i < model->subscribers.size(); i++)
+            if (model->subscribers[i] == sensor) {
+                model->subscribers.erase(model->subscribers.begin() + (ptrdiff_t)i);
+                break;
+            }
+        // Nobody listens: the sensor keeps no reading (a released client leaves nothing alive).
+        if (model->subscribers.empty()) std::swap(latest, model->latest);
+    }
+    if (latest) latest->Release();
 }
 
 std::vector<SensorObject*> Engine::Subscribers(SensorModel* model)
@@ -322,6 +368,35 @@ std::vector<SensorObject*> Engine::Subscribers(SensorModel* model)
     for (SensorObject* sensor : model->subscribers)
         if (sensor->AddRefIfAlive()) sensors.push_back(sensor);
     return sensors;
+}
+
+void Engine::KeepLatest(SensorModel* model, ISensorDataReport* report)
+{
+    ISensorDataReport* old;
+    {
+        SectionLock lock(model->lock);
+        // Kept only while someone listens.
+        if (report && model->subscribers.empty()) report = nullptr;
+        if (report) report->AddRef();
+        old = model->latest;
+        model->latest = report;
+    }
+    if (old) old->Release();
+}
+
+HRESULT Engine::CurrentReport(SensorModel* model, ISensorDataReport** report)
+{
+    // A sensor that reports on its own answers with its latest reading, as a device does;
+    // only a sensor without events (or before its first) makes a new one for each call.
+    if (model->interval > 0) {
+        SectionLock lock(model->lock);
+        if (model->latest) {
+            *report = model->latest;
+            (*report)->AddRef();
+            return S_OK;
+        }
+    }
+    return MakeReport(model, report);
 }
 
 HRESULT Engine::MakeReport(SensorModel* model, ISensorDataReport** report)
@@ -366,14 +441,38 @@ DWORD WINAPI Engine::ModelThread(void* parameter)
     return 0;
 }
 
+void Engine::PropertyChanged(SensorModel* model)
+{
+    InterlockedExchange(&model->propertyChanged, 1);
+    if (model->wake) SetEvent(model->wake);
+}
+
 void Engine::RunModel(SensorModel* model)
 {
-    const double interval = model->definition.interval;
+    double interval = (double)model->interval;
     double next = ElapsedMilliseconds() + interval;
+    HANDLE handles[2] = {m_stop, model->wake};
     for (;;) {
+        if (InterlockedExchange(&model->propertyChanged, 0) && model->present) {
+            ValueStore* values = new ValueStore();
+            values->SetGuidValue(EventIdKey, SENSOR_EVENT_PROPERTY_CHANGED);
+            for (SensorObject* sensor : Subscribers(model)) {
+                sensor->DeliverEvent(SENSOR_EVENT_PROPERTY_CHANGED, values);
+                sensor->Release();
+            }
+            values->Release();
+        }
+        // A new interval starts a new schedule from now.
+        double current = (double)model->interval;
+        if (current != interval) {
+            interval = current;
+            next = ElapsedMilliseconds() + interval;
+        }
         double now = ElapsedMilliseconds();
-        DWORD wait = next > now ? (DWORD)ceil(next - now) : 0;
-        if (WaitForSingleObject(m_stop, wait) == WAIT_OBJECT_0) return;
+        DWORD wait = interval <= 0 ? INFINITE : next > now ? (DWORD)ceil(next - now) : 0;
+        DWORD woken = WaitForMultipleObjects(2, handles, FALSE, wait);
+        if (woken == WAIT_OBJECT_0) return;
+        if (woken == WAIT_OBJECT_0 + 1 || interval <= 0) continue;
         now = ElapsedMilliseconds();
         if (now < next) continue;
         next += interval;
@@ -384,6 +483,7 @@ void Engine::RunModel(SensorModel* model)
         if (sensors.empty()) continue;
         ISensorDataReport* report = nullptr;
         if (!model->definition.failGetData && SUCCEEDED(MakeReport(model, &report))) {
+            KeepLatest(model, report);
             for (SensorObject* sensor : sensors) sensor->DeliverData(report);
             report->Release();
         }
@@ -418,6 +518,7 @@ void Engine::RunTimeline()
         }
         case TimelineKind::Leave: {
             if (!InterlockedExchange(&model->present, 0)) break;
+            KeepLatest(model, nullptr);
             for (SensorObject* sensor : Subscribers(model)) {
                 sensor->DeliverLeave();
                 sensor->Release();
@@ -430,6 +531,23 @@ void Engine::RunTimeline()
                 sensor->DeliverState(entry.state);
                 sensor->Release();
             }
+            break;
+        }
+        case TimelineKind::Property: {
+            EnterCriticalSection(&model->lock);
+            bool replaced = false;
+            for (ValueDefinition& property : model->properties)
+                if (SameKey(property.key, entry.property.key)) {
+                    property = entry.property;
+                    replaced = true;
+                }
+            if (!replaced) model->properties.push_back(entry.property);
+            if (SameKey(entry.property.key, SENSOR_PROPERTY_MIN_REPORT_INTERVAL))
+                model->minimum = entry.property.number <= 0 ? 0 : (DWORD)entry.property.number;
+            LeaveCriticalSection(&model->lock);
+            if (SameKey(entry.property.key, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL))
+                InterlockedExchange(&model->interval, entry.property.number <= 0 ? 0 : (LONG)entry.property.number);
+            PropertyChanged(model);
             break;
         }
         case TimelineKind::Event: {
@@ -543,13 +661,23 @@ HRESULT SensorObject::AllProperties(ValueStore* store)
     if (definition.nameKind == NameKind::Text) store->SetStringValue(SENSOR_PROPERTY_FRIENDLY_NAME, definition.name.c_str());
     store->SetGuidValue(SENSOR_PROPERTY_TYPE, definition.type);
     store->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE, (ULONG)m_model->state);
-    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, definition.interval);
-    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, definition.interval ? 1 : 0);
     store->SetStringValue(SENSOR_PROPERTY_MANUFACTURER, L"Sensor Simulator");
     store->SetStringValue(SENSOR_PROPERTY_MODEL, L"Scenario sensor");
     wchar_t serial[16];
     swprintf(serial, 16, L"SIM-%04d", m_model->index + 1);
     store->SetStringValue(SENSOR_PROPERTY_SERIAL_NUMBER, serial);
+    // The scenario's properties, as changed since, over the defaults; the intervals are the
+    // sensor's own.
+    EnterCriticalSection(&m_model->lock);
+    for (const ValueDefinition& property : m_model->properties) {
+        PROPVARIANT value;
+        if (SUCCEEDED(MakeConstant(property, value))) store->SetValue(property.key, &value);
+        PropVariantClear(&value);
+    }
+    DWORD minimum = m_model->minimum;
+    LeaveCriticalSection(&m_model->lock);
+    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, minimum);
+    store->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, (ULONG)m_model->interval);
     return S_OK;
 }
 
@@ -557,6 +685,7 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetProperty(REFPROPERTYKEY key, PROPVARI
 {
     if (!value) return E_POINTER;
     PropVariantInit(value);
+    if (m_model->definition.failProperties) return E_FAIL;
     ValueStore* store = new ValueStore();
     AllProperties(store);
     HRESULT result = store->GetValue(key, value);
@@ -568,6 +697,8 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetProperties(IPortableDeviceKeyCollecti
                                                       IPortableDeviceValues** values)
 {
     if (!values) return E_POINTER;
+    *values = nullptr;
+    if (m_model->definition.failProperties) return E_FAIL;
     ValueStore* all = new ValueStore();
     AllProperties(all);
     if (!keys) {
@@ -602,10 +733,43 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetSupportedDataFields(IPortableDeviceKe
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE SensorObject::SetProperties(IPortableDeviceValues*, IPortableDeviceValues** results)
+HRESULT STDMETHODCALLTYPE SensorObject::SetProperties(IPortableDeviceValues* values, IPortableDeviceValues** results)
 {
     if (results) *results = nullptr;
-    return E_NOTIMPL;
+    if (!values || !results) return E_POINTER;
+    if (!m_model->present) return NotConnected;
+    // Each key gets its own answer: only the current report interval can be written.
+    ValueStore* answers = new ValueStore();
+    DWORD count = 0;
+    values->GetCount(&count);
+    bool all = true, changed = false;
+    for (DWORD i = 0; i < count; i++) {
+        PROPERTYKEY key;
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (FAILED(values->GetAt(i, &key, &value))) continue;
+        HRESULT answer = E_ACCESSDENIED;
+        if (SameKey(key, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL)) {
+            EnterCriticalSection(&m_model->lock);
+            DWORD minimum = m_model->minimum;
+            LeaveCriticalSection(&m_model->lock);
+            if (value.vt != VT_UI4 || (value.ulVal != 0 && value.ulVal < minimum) || value.ulVal > 0x7FFFFFFF) {
+                answer = E_INVALIDARG;
+            } else {
+                // 0 asks for the sensor's default.
+                LONG interval = value.ulVal ? (LONG)value.ulVal : (LONG)m_model->definition.interval;
+                InterlockedExchange(&m_model->interval, interval);
+                answer = S_OK;
+                changed = true;
+            }
+        }
+        answers->SetErrorValue(key, answer);
+        if (FAILED(answer)) all = false;
+        PropVariantClear(&value);
+    }
+    if (changed) Engine::Instance().PropertyChanged(m_model);
+    *results = answers;
+    return all ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE SensorObject::SupportsDataField(REFPROPERTYKEY key, VARIANT_BOOL* supported)
@@ -631,13 +795,14 @@ HRESULT STDMETHODCALLTYPE SensorObject::GetData(ISensorDataReport** report)
     *report = nullptr;
     if (!m_model->present) return NotConnected;
     if (m_model->definition.failGetData) return E_FAIL;
-    return Engine::Instance().MakeReport(m_model, report);
+    return Engine::Instance().CurrentReport(m_model, report);
 }
 
 HRESULT STDMETHODCALLTYPE SensorObject::SupportsEvent(REFGUID event, VARIANT_BOOL* supported)
 {
     if (!supported) return E_POINTER;
-    bool known = IsEqualGUID(event, SENSOR_EVENT_DATA_UPDATED) || IsEqualGUID(event, SENSOR_EVENT_STATE_CHANGED);
+    bool known = IsEqualGUID(event, SENSOR_EVENT_DATA_UPDATED) || IsEqualGUID(event, SENSOR_EVENT_STATE_CHANGED) ||
+                 IsEqualGUID(event, SENSOR_EVENT_PROPERTY_CHANGED);
     *supported = known ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

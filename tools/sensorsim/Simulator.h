@@ -25,9 +25,17 @@ struct SensorModel {
     volatile LONG reports;          // reports made so far (drives counters)
     std::vector<double> walk;       // current value of each random-walk value
     unsigned long long seed;
-    CRITICAL_SECTION lock;          // guards walk, seed and subscribers
+    CRITICAL_SECTION lock;          // guards walk, seed, subscribers and latest
     std::vector<SensorObject*> subscribers;  // objects with a sink; not counted
+    std::vector<ValueDefinition> properties;  // the scenario's, as changed since; guarded by lock
+    volatile LONG interval;         // current report interval in milliseconds; 0 for none
+    volatile LONG propertyChanged;  // a property change waits to be reported
+    DWORD minimum;                  // the smallest interval a client may ask for
+    HANDLE wake;                    // tells the sensor's thread of a new interval or change
     HANDLE thread;
+    // The report of the latest data event, which GetData answers while the sensor reports
+    // on its own; guarded by lock.
+    ISensorDataReport* latest;
 };
 
 class Engine {
@@ -45,10 +53,16 @@ public:
 
     // A data report of a model's values at this moment.
     HRESULT MakeReport(SensorModel* model, ISensorDataReport** report);
+    // What GetData answers: the latest data event's report, or a new one.
+    HRESULT CurrentReport(SensorModel* model, ISensorDataReport** report);
+    // Keeps `report` (or none) as the sensor's latest reading.
+    void KeepLatest(SensorModel* model, ISensorDataReport* report);
     double ElapsedMilliseconds() const;
 
     void Subscribe(SensorModel* model, SensorObject* sensor);
     void Unsubscribe(SensorModel* model, SensorObject* sensor);
+    // A client or the timeline changed a property: the sensor's thread reports it.
+    void PropertyChanged(SensorModel* model);
 
 private:
     Engine();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ComBase.h"
+#include "sensors/PropertyKeyNames.h"
 
 class ValueStore : public ComObject<IPortableDeviceValues, &IID_IPortableDeviceValues> {
 public:
@@ -88,7 +89,3 @@ private:
     std::vector<PROPERTYKEY> m_keys;
 };
 
-inline bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b)
-{
-    return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
-}
