@@ -2,8 +2,9 @@
 
 #include <stdio.h>
 
+#include <new>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "sensors/ReportLines.h"
 
@@ -31,22 +32,60 @@ int SensorRecording::Stop()
     // Once out of the feed no report reaches the recorder any more.
     m_feed.Remove(this);
     int result = m_recorder.Stop();
+    m_sensors.clear();
     m_running = false;
     return result;
 }
 
+SensorRecording::SensorLines* SensorRecording::LinesOf(SensorRecord* record)
+{
+    m_sensorsLock.Read();
+    auto found = m_sensors.find(record);
+    SensorLines* lines = found == m_sensors.end() ? nullptr : found->second.get();
+    m_sensorsLock.EndRead();
+    if (lines) return lines;
+    std::unique_ptr<SensorLines> made(new SensorLines());
+    made->lock.Initialise();
+    made->formatter.SetSensor(record->friendlyName.Text(), record->id);
+    m_sensorsLock.Write();
+    try {
+        // Another thread may have made them meanwhile: the first made are kept.
+        auto placed = m_sensors.emplace(record, std::move(made));
+        lines = placed.first->second.get();
+    } catch (...) {
+        lines = nullptr;
+    }
+    m_sensorsLock.EndWrite();
+    return lines;
+}
+
 void SensorRecording::OnReport(SensorRecord* record, ISensorDataReport* report, const FILETIME& arrival)
 {
-    if (!m_recorder.Recording()) return;
-    std::vector<std::wstring> lines;
+    if (!m_recorder.Recording() || !record) return;
+    SensorLines* lines = nullptr;
     try {
-        AppendReportLines(record->friendlyName.Text(), record->id, report, arrival, m_feed.Names(), lines);
+        lines = LinesOf(record);
     } catch (...) {
+    }
+    if (!lines) {
         // Without memory for the lines the report is lost as a full queue loses it: counted.
         m_recorder.CountDropped(1);
         return;
     }
-    for (std::wstring& line : lines) m_recorder.Add(std::move(line));
+    lines->lock.Enter();
+    try {
+        // A record stands for one sensor for its whole life; should its place be taken by
+        // another one's, the fields follow.
+        if (!IsEqualGUID(lines->formatter.Sensor(), record->id))
+            lines->formatter.SetSensor(record->friendlyName.Text(), record->id);
+        lines->lines.clear();
+        size_t rows = lines->formatter.Append(report, arrival, m_feed.Names(), lines->lines);
+        m_recorder.AddRows(lines->lines, rows);
+    } catch (...) {
+        lines->lines.clear();
+        m_recorder.CountDropped(1);
+    }
+    lines->lock.Leave();
 }
 
 void RecordingStatusText(LONGLONG written, LONGLONG dropped, WideString& text)

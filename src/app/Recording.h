@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <unordered_map>
+
 #include "app/ReportFeed.h"
 #include "common/CsvRecorder.h"
 #include "common/WideString.h"
+#include "platform/KernelObjects.h"
+#include "sensors/ReportLines.h"
 
 class SensorRecording : public ReportFeed::Listener {
 public:
@@ -31,8 +36,18 @@ public:
     void OnReport(SensorRecord* record, ISensorDataReport* report, const FILETIME& arrival) override;
 
 private:
+    // The lines of one sensor, made on whichever platform thread reports it.
+    struct SensorLines {
+        CriticalSectionHolder lock;
+        ReportFormatter formatter;
+        std::string lines;  // filled with each report's lines, handed over, filled again
+    };
+    SensorLines* LinesOf(SensorRecord* record);
+
     ReportFeed& m_feed;
     CsvRecorder m_recorder;
+    ReadWriteLock m_sensorsLock;
+    std::unordered_map<SensorRecord*, std::unique_ptr<SensorLines>> m_sensors;  // guarded by m_sensorsLock
     WideString m_path;
     bool m_running;
 };

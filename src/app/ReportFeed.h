@@ -8,22 +8,8 @@
 
 #include <vector>
 
+#include "platform/KernelObjects.h"
 #include "sensors/SensorManager.h"
-
-// A slim reader/writer lock: many readers at once, or one writer.
-class ReadWriteLock {
-public:
-    ReadWriteLock() { InitializeSRWLock(&m_lock); }
-    ReadWriteLock(const ReadWriteLock&) = delete;
-    ReadWriteLock& operator=(const ReadWriteLock&) = delete;
-    void Read() { AcquireSRWLockShared(&m_lock); }
-    void EndRead() { ReleaseSRWLockShared(&m_lock); }
-    void Write() { AcquireSRWLockExclusive(&m_lock); }
-    void EndWrite() { ReleaseSRWLockExclusive(&m_lock); }
-
-private:
-    SRWLOCK m_lock;
-};
 
 class ReportFeed {
 public:

@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "common/CsvText.h"
+
 namespace {
 
 class FileSink : public CsvRecorder::Sink {
@@ -29,7 +31,7 @@ const DWORD GatherMilliseconds = 20;
 }  // namespace
 
 CsvRecorder::CsvRecorder()
-    : m_sink(nullptr), m_capacity(DefaultCapacity), m_recording(0), m_stopping(0), m_written(0), m_dropped(0),
+    : m_sink(nullptr), m_queuedRows(0), m_capacity(DefaultCapacity), m_recording(0), m_stopping(0), m_written(0), m_dropped(0),
       m_failure(0), m_notify(nullptr), m_message(0)
 {
     m_lock.Initialise();
@@ -98,21 +100,50 @@ int CsvRecorder::StartWith(Sink* sink, const wchar_t* header, size_t capacity, H
 bool CsvRecorder::Add(std::wstring&& line)
 {
     if (!m_recording || m_stopping) return false;
+    std::string bytes;
+    try {
+        AppendUtf8(bytes, line.data(), line.size());
+        bytes += "\r\n";
+    } catch (...) {
+        InterlockedIncrement64(&m_dropped);
+        return false;
+    }
+    return AddRows(bytes, 1);
+}
+
+bool CsvRecorder::AddRows(std::string& lines, size_t rows)
+{
+    if (!rows) {
+        lines.clear();
+        return true;
+    }
+    if (!m_recording || m_stopping) {
+        lines.clear();
+        return false;
+    }
     m_lock.Enter();
-    bool taken = m_queue.size() < m_capacity;
-    // The writer takes the whole queue each time it wakes: only the first line after that
-    // needs to wake it again.
+    bool taken = m_queuedRows + rows <= m_capacity;
+    // The writer takes the whole queue each time it wakes: only the first rows after that
+    // need to wake it again.
     bool wake = m_queue.empty();
     if (taken) {
         try {
-            m_queue.push_back(std::move(line));
+            m_queue.push_back(Rows{std::string(), rows});
+            m_queue.back().bytes.swap(lines);
+            m_queuedRows += rows;
         } catch (...) {
             taken = false;
         }
     }
+    // The bytes handed over leave an empty string behind: a written buffer takes its place.
+    if (taken && !m_spares.empty()) {
+        lines.swap(m_spares.back());
+        m_spares.pop_back();
+    }
     m_lock.Leave();
+    lines.clear();
     if (!taken) {
-        InterlockedIncrement64(&m_dropped);
+        InterlockedExchangeAdd64(&m_dropped, (LONGLONG)rows);
         return false;
     }
     if (wake) m_wake.Set();
@@ -134,14 +165,13 @@ DWORD CsvRecorder::WriterRoutine(void* self, UINT_PTR)
 
 void CsvRecorder::WriteQueued()
 {
-    std::deque<std::wstring> lines;
     m_lock.Enter();
-    lines.swap(m_queue);
+    m_writing.swap(m_queue);
+    m_queuedRows = 0;
     m_lock.Leave();
-    for (std::wstring& line : lines) {
+    for (const Rows& rows : m_writing) {
         if (m_failure) break;
-        line += L"\r\n";
-        if (WriteText(line)) InterlockedIncrement64(&m_written);
+        if (WriteBytes(rows.bytes.data(), rows.bytes.size())) InterlockedExchangeAdd64(&m_written, (LONGLONG)rows.count);
     }
     // What is gathered goes out before the writer sleeps: the file is readable as it grows.
     if (!m_failure && !m_buffer.empty()) {
@@ -149,26 +179,49 @@ void CsvRecorder::WriteQueued()
         if (!m_sink->Write(m_buffer.data(), (DWORD)m_buffer.size(), error)) m_failure = error;
         m_buffer.clear();
     }
+    // The buffers go back to the callers to be filled again.
+    m_lock.Enter();
+    for (Rows& rows : m_writing) {
+        if (m_spares.size() >= MaxSpares) break;
+        if (rows.bytes.capacity() > WriteBatch) continue;
+        rows.bytes.clear();
+        try {
+            m_spares.push_back(std::move(rows.bytes));
+        } catch (...) {
+            break;
+        }
+    }
+    m_lock.Leave();
+    m_writing.clear();
     if (m_failure && InterlockedExchange(&m_recording, 0) && m_notify) PostMessageW(m_notify, m_message, 0, 0);
 }
 
 bool CsvRecorder::WriteText(const std::wstring& text)
 {
     if (m_failure) return false;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0 && !text.empty()) return false;
-    size_t at = m_buffer.size();
+    std::string bytes;
     try {
-        m_buffer.resize(at + (size_t)bytes);
+        AppendUtf8(bytes, text.data(), text.size());
     } catch (...) {
         m_failure = ERROR_NOT_ENOUGH_MEMORY;
         return false;
     }
-    if (bytes) WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &m_buffer[at], bytes, nullptr, nullptr);
+    return WriteBytes(bytes.data(), bytes.size());
+}
+
+bool CsvRecorder::WriteBytes(const char* bytes, size_t size)
+{
+    if (m_failure) return false;
+    try {
+        m_buffer.append(bytes, size);
+    } catch (...) {
+        m_failure = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
     if (m_buffer.size() < WriteBatch) return true;
     DWORD error = 0;
     bool ok = m_sink->Write(m_buffer.data(), (DWORD)m_buffer.size(), error) != 0;
-    if (!ok) m_failure = error;
+    if (!ok) m_failure = error ? error : ERROR_WRITE_FAULT;
     m_buffer.clear();
     return ok;
 }

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-#include <deque>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/KernelObjects.h"
 
@@ -26,7 +27,8 @@ public:
     CsvRecorder& operator=(const CsvRecorder&) = delete;
 
     // Creates (or replaces) the file, writes the UTF-8 byte-order mark and `header` (one
-    // line, its CR LF added), and starts the writer. Answers 1, or 0 with the system's
+    // line, its CR LF added), and starts the writer, whose queue holds up to `capacity`
+    // rows. Answers 1, or 0 with the system's
     // error in `error`. `notify` gets `message` posted once when a write fails.
     int Start(const wchar_t* path, const wchar_t* header, size_t capacity, DWORD& error, HWND notify = nullptr,
               UINT message = 0);
@@ -35,6 +37,11 @@ public:
     // Hands over one line (without its CR LF). Answers false when nothing records, or when
     // the queue is full: the line is then counted as dropped.
     bool Add(std::wstring&& line);
+    // Hands over `rows` whole lines at once, as UTF-8 bytes each ending in CR LF; the queue
+    // takes all of them or, when full, none (they are counted as dropped). Either way
+    // `lines` is left empty, holding a buffer that an earlier round wrote out when there is
+    // one: a caller that fills the same string again and again makes no allocations.
+    bool AddRows(std::string& lines, size_t rows);
     // Counts lines that were lost before they could be handed over.
     void CountDropped(LONGLONG lines) { InterlockedExchangeAdd64(&m_dropped, lines); }
     // Writes what is queued, a last comment line with the number of dropped lines when
@@ -50,12 +57,23 @@ public:
 
 private:
     static DWORD WriterRoutine(void* self, UINT_PTR);
+    struct Rows {
+        std::string bytes;
+        size_t count;
+    };
     void WriteQueued();
     bool WriteText(const std::wstring& text);
+    bool WriteBytes(const char* bytes, size_t size);
 
     Sink* m_sink;
     CriticalSectionHolder m_lock;
-    std::deque<std::wstring> m_queue;  // guarded by m_lock
+    // Buffers written out, kept for the callers to fill again; at most this many, none
+    // larger than a write batch.
+    static const size_t MaxSpares = 1024;
+    std::vector<Rows> m_queue;          // guarded by m_lock
+    size_t m_queuedRows;                // guarded by m_lock
+    std::vector<std::string> m_spares;  // guarded by m_lock
+    std::vector<Rows> m_writing;        // the writer's: the rows of its round
     size_t m_capacity;
     EventHolder m_wake;
     WorkerThread m_writer;

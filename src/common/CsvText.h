@@ -6,6 +6,9 @@
 
 #include <string>
 
+// Appends `length` characters of `text` to `out` as UTF-8 (may throw std::bad_alloc).
+void AppendUtf8(std::string& out, const wchar_t* text, size_t length);
+
 // Appends one field: as it is, or in double quotes (a quote doubled) when it holds a comma,
 // a quote, a line break, or blanks at either end.
 void AppendCsvField(std::wstring& line, const wchar_t* text);
@@ -16,6 +19,9 @@ void AppendCsvField(std::wstring& line, const wchar_t* text);
 // With `single` the number is a float's, and the text the shortest that reads back as that
 // float ("0.1" for 0.1f, not its double's 17 digits).
 int FormatInvariantNumber(double number, wchar_t* text, int capacity, bool single = false);
+// The same as single-byte text, for lines written as UTF-8.
+int FormatInvariantNumber(double number, char* text, int capacity, bool single = false);
 
 // "2026-12-09T07:11:37.123": a local time in ISO 8601 with milliseconds.
 int FormatIsoLocalTime(const SYSTEMTIME& local, wchar_t* text, int capacity);
+int FormatIsoLocalTime(const SYSTEMTIME& local, char* text, int capacity);

@@ -289,3 +289,82 @@ void CriticalSectionHolder::Delete()
         m_initialised = false;
     }
 }
+
+namespace {
+
+typedef void(WINAPI* SlimLockFunction)(void** lock);
+
+// The slim lock's functions, looked up once. Threads that look them up at the same moment
+// find the same answers, so the last one to store them changes nothing.
+struct SlimLockFunctions {
+    SlimLockFunction initialise, acquireShared, releaseShared, acquireExclusive, releaseExclusive;
+};
+SlimLockFunctions g_slimLock;
+volatile LONG g_slimLockLooked = 0;  // 1 when looked up, 2 when found
+
+bool FindSlimLock()
+{
+    LONG looked = InterlockedCompareExchange(&g_slimLockLooked, 0, 0);
+    if (looked) return looked == 2;
+    SlimLockFunctions found = {};
+    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+        found.initialise = (SlimLockFunction)(void*)GetProcAddress(kernel, "InitializeSRWLock");
+        found.acquireShared = (SlimLockFunction)(void*)GetProcAddress(kernel, "AcquireSRWLockShared");
+        found.releaseShared = (SlimLockFunction)(void*)GetProcAddress(kernel, "ReleaseSRWLockShared");
+        found.acquireExclusive = (SlimLockFunction)(void*)GetProcAddress(kernel, "AcquireSRWLockExclusive");
+        found.releaseExclusive = (SlimLockFunction)(void*)GetProcAddress(kernel, "ReleaseSRWLockExclusive");
+    }
+    bool all = found.initialise && found.acquireShared && found.releaseShared && found.acquireExclusive &&
+               found.releaseExclusive;
+    if (all) g_slimLock = found;
+    InterlockedExchange(&g_slimLockLooked, all ? 2 : 1);
+    return all;
+}
+
+}  // namespace
+
+ReadWriteLock::ReadWriteLock() : m_slim(FindSlimLock()), m_lock(nullptr)
+{
+    if (m_slim)
+        g_slimLock.initialise(&m_lock);
+    else
+        InitializeCriticalSection(&m_section);
+}
+
+ReadWriteLock::~ReadWriteLock()
+{
+    // A slim lock needs no clean-up.
+    if (!m_slim) DeleteCriticalSection(&m_section);
+}
+
+void ReadWriteLock::Read()
+{
+    if (m_slim)
+        g_slimLock.acquireShared(&m_lock);
+    else
+        EnterCriticalSection(&m_section);
+}
+
+void ReadWriteLock::EndRead()
+{
+    if (m_slim)
+        g_slimLock.releaseShared(&m_lock);
+    else
+        LeaveCriticalSection(&m_section);
+}
+
+void ReadWriteLock::Write()
+{
+    if (m_slim)
+        g_slimLock.acquireExclusive(&m_lock);
+    else
+        EnterCriticalSection(&m_section);
+}
+
+void ReadWriteLock::EndWrite()
+{
+    if (m_slim)
+        g_slimLock.releaseExclusive(&m_lock);
+    else
+        LeaveCriticalSection(&m_section);
+}

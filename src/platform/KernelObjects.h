@@ -98,3 +98,26 @@ private:
     bool m_initialised;
     CRITICAL_SECTION m_section;
 };
+
+// A lock that many may hold to read at once, or one to write. The system's slim
+// reader/writer lock where the system has one (bound at run time: older systems lack it),
+// else a critical section that readers too take one at a time.
+class ReadWriteLock {
+public:
+    ReadWriteLock();
+    ~ReadWriteLock();
+    ReadWriteLock(const ReadWriteLock&) = delete;
+    ReadWriteLock& operator=(const ReadWriteLock&) = delete;
+
+    void Read();
+    void EndRead();
+    void Write();
+    void EndWrite();
+    // Whether readers share the lock (the slim lock was found).
+    bool Shared() const { return m_slim; }
+
+private:
+    bool m_slim;
+    void* m_lock;  // the slim lock's one pointer-sized word
+    CRITICAL_SECTION m_section;
+};

@@ -3,6 +3,7 @@
 #include <propvarutil.h>
 
 #include "common/CsvText.h"
+#include "sensors/PropertyKeyNames.h"
 #include "sensors/SensorManager.h"
 #include "sensors/ValueNumber.h"
 #include "sensors/ValueText.h"
@@ -11,20 +12,81 @@ const wchar_t RecordingHeader[] = L"Time,Sensor,Sensor ID,Item,Value";
 
 namespace {
 
-// The local time of a UTC file time as ISO 8601 text; empty when it has none.
-void LocalTimeText(const FILETIME& utc, wchar_t* text, int capacity)
+// A quarter of an hour in 100 ns: every time zone changes its offset at the start of one.
+const ULONGLONG QuarterHour = 15ull * 60 * 10000000;
+
+ULONGLONG Ticks(const FILETIME& time)
 {
-    FILETIME local;
-    SYSTEMTIME parts;
-    text[0] = L'\0';
-    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts))
-        FormatIsoLocalTime(parts, text, capacity);
+    return ((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+FILETIME FileTime(ULONGLONG ticks)
+{
+    FILETIME time;
+    time.dwLowDateTime = (DWORD)ticks;
+    time.dwHighDateTime = (DWORD)(ticks >> 32);
+    return time;
+}
+
+// A field as the file holds it: quoted where it must be, UTF-8.
+void AppendField(std::string& out, const wchar_t* text)
+{
+    std::wstring field;
+    AppendCsvField(field, text);
+    AppendUtf8(out, field.data(), field.size());
 }
 
 }  // namespace
 
-size_t AppendReportLines(const wchar_t* sensorName, const GUID& sensorId, ISensorDataReport* report,
-                         const FILETIME& arrival, KeyNameCache& names, std::vector<std::wstring>& lines)
+ReportFormatter::ReportFormatter() : m_id(GUID_NULL), m_slot(~0ull), m_offset(0) {}
+
+void ReportFormatter::SetSensor(const wchar_t* name, const GUID& id)
+{
+    m_id = id;
+    wchar_t idText[64] = L"";
+    StringFromGUID2(id, idText, 64);
+    m_sensorFields.assign(1, ',');
+    AppendField(m_sensorFields, name);
+    m_sensorFields += ',';
+    AppendField(m_sensorFields, idText);
+    m_sensorFields += ',';
+}
+
+bool ReportFormatter::LocalTime(const FILETIME& utc, SYSTEMTIME& local)
+{
+    ULONGLONG ticks = Ticks(utc);
+    // The offset holds for the whole quarter hour, so it is asked for once in each.
+    if (ticks / QuarterHour != m_slot) {
+        FILETIME shifted;
+        if (!FileTimeToLocalFileTime(&utc, &shifted)) return false;
+        m_offset = (LONGLONG)(Ticks(shifted) - ticks);
+        m_slot = ticks / QuarterHour;
+    }
+    FILETIME shifted = FileTime(ticks + (ULONGLONG)m_offset);
+    return FileTimeToSystemTime(&shifted, &local) != 0;
+}
+
+const std::string& ReportFormatter::ItemField(DWORD index, const PROPERTYKEY& key, KeyNameCache& names)
+{
+    // A sensor sends its values in the same order report after report.
+    if (index < m_items.size() && SameKey(m_items[index].first, key)) return m_items[index].second;
+    for (const auto& item : m_items)
+        if (SameKey(item.first, key)) return item.second;
+    WideString name;
+    names.Name(key, name);
+    std::string field;
+    AppendField(field, name.Text());
+    field += ',';
+    if (m_items.size() < MaxItems) {
+        m_items.emplace_back(key, std::move(field));
+        return m_items.back().second;
+    }
+    m_spare = std::move(field);
+    return m_spare;
+}
+
+size_t ReportFormatter::Append(ISensorDataReport* report, const FILETIME& arrival, KeyNameCache& names,
+                               std::string& lines)
 {
     if (!report) return 0;
     FILETIME when = arrival;
@@ -32,43 +94,33 @@ size_t AppendReportLines(const wchar_t* sensorName, const GUID& sensorId, ISenso
     FILETIME stamped;
     if (SUCCEEDED(report->GetTimestamp(&stamp)) && stamp.wYear && SystemTimeToFileTime(&stamp, &stamped))
         when = stamped;
-    wchar_t time[40];
-    LocalTimeText(when, time, 40);
-    wchar_t id[64] = L"";
-    StringFromGUID2(sensorId, id, 64);
-    // What every line of this report begins with.
-    std::wstring start;
-    AppendCsvField(start, time);
-    start += L',';
-    AppendCsvField(start, sensorName);
-    start += L',';
-    AppendCsvField(start, id);
-    start += L',';
+    char time[32] = "";
+    SYSTEMTIME local;
+    int timeLength = LocalTime(when, local) ? FormatIsoLocalTime(local, time, 32) : 0;
 
     IPortableDeviceValues* values = nullptr;
     DWORD count = 0;
     size_t appended = 0;
     if (FAILED(report->GetSensorValues(nullptr, &values)) || !values || FAILED(values->GetCount(&count))) count = 0;
-    WideString name, text;
     for (DWORD i = 0; i < count; i++) {
         PROPERTYKEY key;
         PROPVARIANT value;
         PropVariantInit(&value);
         if (FAILED(values->GetAt(i, &key, &value))) continue;
-        names.Name(key, name);
+        lines.append(time, (size_t)timeLength);
+        lines += m_sensorFields;
+        lines += ItemField(i, key, names);
         double number = 0;
-        wchar_t digits[40];
-        if (ValueNumber(value, number) && FormatInvariantNumber(number, digits, 40, value.vt == VT_R4)) {
-            text.Assign(digits);
+        char digits[40];
+        int length = 0;
+        if (ValueNumber(value, number) && (length = FormatInvariantNumber(number, digits, 40, value.vt == VT_R4)) > 0) {
+            lines.append(digits, (size_t)length);
         } else {
-            ValueTextOnly(value, text);
+            ValueTextOnly(value, m_text);
+            AppendField(lines, m_text.Text());
         }
         PropVariantClear(&value);
-        std::wstring line = start;
-        AppendCsvField(line, name.Text());
-        line += L',';
-        AppendCsvField(line, text.Text());
-        lines.push_back(std::move(line));
+        lines += "\r\n";
         appended++;
     }
     if (values) values->Release();

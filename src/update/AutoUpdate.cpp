@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "common/Timing.h"
 #include "platform/ShellFolders.h"
 #include "sysinfo/MachineIdentity.h"
 #include "ui/Hyperlink.h"
@@ -92,9 +93,9 @@ void AutoUpdate::Shutdown()
 {
     InterlockedExchange(&m_ending, 1);
     m_http.Cancel();
-    ULONGLONG start = GetTickCount64();
+    ULONGLONG start = TickCount64();
     while (m_worker.Running() && !m_worker.Wait(ShutdownPoll)) {
-        if (GetTickCount64() - start < ShutdownWait) continue;
+        if (TickCount64() - start < ShutdownWait) continue;
         // Files are being moved or put back: that ends soon, and it must end whole.
         if (InterlockedCompareExchange(&m_phase, PhaseEnded, PhaseWaiting) != PhaseWaiting) continue;
         // The system's internet library did not let go of the call (closing its handles

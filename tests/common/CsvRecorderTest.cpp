@@ -33,13 +33,24 @@ struct Feeder {
     CsvRecorder* recorder;
     int thread;
     int lines;
+    int block;  // 0: one line at a time; else this many lines a hand-over, as UTF-8
+    volatile LONG* notEmptied;
 };
 
 DWORD WINAPI Feed(void* parameter)
 {
     Feeder* feeder = (Feeder*)parameter;
-    for (int i = 0; i < feeder->lines; i++)
-        feeder->recorder->Add(L"t" + std::to_wstring(feeder->thread) + L"," + std::to_wstring(i));
+    std::string bytes;
+    for (int i = 0; i < feeder->lines; i++) {
+        if (!feeder->block) {
+            feeder->recorder->Add(L"t" + std::to_wstring(feeder->thread) + L"," + std::to_wstring(i));
+            continue;
+        }
+        bytes += "t" + std::to_string(feeder->thread) + "," + std::to_string(i) + "\r\n";
+        if ((i + 1) % feeder->block) continue;
+        feeder->recorder->AddRows(bytes, (size_t)feeder->block);
+        if (!bytes.empty()) InterlockedIncrement(feeder->notEmptied);
+    }
     return 0;
 }
 
@@ -67,23 +78,27 @@ TEST(CsvRecorder, LinesFromManyThreadsEachInItsOrder)
     CsvRecorder recorder;
     ASSERT_EQ(1, recorder.StartWith(new MemorySink(&bytes), L"Thread,N\x00E9", 1 << 20));
     EXPECT_TRUE(recorder.Recording());
+    // Two threads hand over single lines, two whole blocks of lines in one string each,
+    // which every hand-over empties for the next block.
     Feeder feeders[4];
     HANDLE threads[4];
+    volatile LONG notEmptied = 0;
     for (int t = 0; t < 4; t++) {
-        feeders[t] = {&recorder, t, 5000};
+        feeders[t] = {&recorder, t, 5001, t % 2 ? 3 : 0, &notEmptied};
         threads[t] = CreateThread(nullptr, 0, Feed, &feeders[t], 0, nullptr);
     }
     WaitForMultipleObjects(4, threads, TRUE, INFINITE);
     for (HANDLE thread : threads) CloseHandle(thread);
     EXPECT_EQ(1, recorder.Stop());
     EXPECT_FALSE(recorder.Recording());
-    EXPECT_EQ(20000, recorder.Written());
+    EXPECT_EQ(0, notEmptied) << "a hand-over leaves the string empty";
+    EXPECT_EQ(20004, recorder.Written());
     EXPECT_EQ(0, recorder.Dropped());
     EXPECT_FALSE(recorder.Add(L"late")) << "nothing records after the end";
 
     ASSERT_EQ(0u, bytes.find("\xEF\xBB\xBF" "Thread,N\xC3\xA9\r\n")) << "byte-order mark, UTF-8 header, CR LF";
     std::vector<std::string> lines = Lines(bytes.substr(3));
-    ASSERT_EQ(20001u, lines.size());
+    ASSERT_EQ(20005u, lines.size());
     int next[4] = {0, 0, 0, 0};
     for (size_t i = 1; i < lines.size(); i++) {
         int thread = -1, n = -1;
@@ -109,6 +124,11 @@ TEST(CsvRecorder, AFullQueueDropsAndSaysHowMany)
     for (int i = 0; i < 100; i++) taken += recorder.Add(std::to_wstring(i)) ? 1 : 0;
     EXPECT_LE(taken, 11);
     EXPECT_EQ(101 - taken, recorder.Dropped());
+    // A block of lines goes whole or not at all, and is counted by its lines.
+    std::string block = "a\r\nb\r\nc\r\n";
+    EXPECT_FALSE(recorder.AddRows(block, 3));
+    EXPECT_TRUE(block.empty());
+    EXPECT_EQ(104 - taken, recorder.Dropped());
     SetEvent(release);
     EXPECT_EQ(1, recorder.Stop());
     CloseHandle(release);
@@ -116,7 +136,7 @@ TEST(CsvRecorder, AFullQueueDropsAndSaysHowMany)
     ASSERT_EQ((size_t)taken + 2, lines.size()) << "header, the lines taken, the comment";
     EXPECT_EQ(taken, recorder.Written());
     char comment[96];
-    snprintf(comment, sizeof(comment), "# %d rows were dropped: the disk could not keep up", 101 - taken);
+    snprintf(comment, sizeof(comment), "# %d rows were dropped: the disk could not keep up", 104 - taken);
     EXPECT_EQ(comment, lines.back());
 }
 

@@ -203,6 +203,23 @@ TEST(CsvText, FieldsNumbersAndTimesAsSpreadsheetsReadThem)
     AppendCsvField(line, nullptr);
     EXPECT_EQ(L"", line);
 
+    // UTF-8 after what is already there, ASCII or not, a pair of surrogates as one character.
+    struct {
+        const wchar_t* text;
+        const char* bytes;
+    } utf8[] = {
+        {L"", ""},
+        {L"plain", "plain"},
+        {L"\x00E9t\x00E9", "\xC3\xA9t\xC3\xA9"},
+        {L"ab \x6E29", "ab \xE6\xB8\xA9"},
+        {L"\xD83D\xDE00!", "\xF0\x9F\x98\x80!"},
+    };
+    for (const auto& u : utf8) {
+        std::string out = "x";
+        AppendUtf8(out, u.text, wcslen(u.text));
+        EXPECT_EQ(std::string("x") + u.bytes, out);
+    }
+
     wchar_t text[64];
     const struct {
         double number;

@@ -316,3 +316,49 @@ TEST(ShellFolders, SpecialFoldersAndLanguages)
     EXPECT_EQ(9, NormaliseUserLanguage(0x1800)) << "no primary language, above 6143";
     EXPECT_EQ(0x1400, NormaliseUserLanguage(0x1400)) << "not above 6143";
 }
+
+namespace {
+
+struct LockProbe {
+    ReadWriteLock* lock;
+    volatile LONG reading;
+    volatile LONG writing;
+};
+
+DWORD ReadThenWrite(void* argument, UINT_PTR)
+{
+    LockProbe* probe = static_cast<LockProbe*>(argument);
+    probe->lock->Read();
+    InterlockedExchange(&probe->reading, 1);
+    probe->lock->EndRead();
+    probe->lock->Write();
+    InterlockedExchange(&probe->writing, 1);
+    probe->lock->EndWrite();
+    return 0;
+}
+
+bool WaitForFlag(volatile LONG& flag, DWORD timeout)
+{
+    ULONGLONG start = TickCount64();
+    while (!InterlockedCompareExchange(&flag, 0, 0) && TickCount64() - start < timeout) Sleep(5);
+    return InterlockedCompareExchange(&flag, 0, 0) != 0;
+}
+
+}  // namespace
+
+TEST(ReadWriteLock, ReadersShareAndAWriterWaitsForThem)
+{
+    ReadWriteLock lock;
+    EXPECT_TRUE(lock.Shared()) << "this system has the slim lock";
+    LockProbe probe = {&lock, 0, 0};
+    lock.Read();
+    WorkerThread worker;
+    ASSERT_EQ(1, worker.Start(ReadThenWrite, &probe, 0));
+    EXPECT_TRUE(WaitForFlag(probe.reading, 20000)) << "a second reader gets in beside the first";
+    Sleep(200);
+    EXPECT_EQ(0, probe.writing) << "no writer while someone reads";
+    lock.EndRead();
+    EXPECT_TRUE(WaitForFlag(probe.writing, 20000)) << "the writer gets in once the reader has gone";
+    worker.Wait(20000);
+    EXPECT_FALSE(worker.Running());
+}

@@ -239,6 +239,35 @@ TEST(SensorManager, RecordsOutliveEventCallsThatAreStillRunning)
 
 #include "sensors/ReportLines.h"
 
+namespace {
+
+// The lines a recording makes of one report, each as wide text without its CR LF.
+size_t AppendReportLines(const wchar_t* name, const GUID& id, ISensorDataReport* report, const FILETIME& arrival,
+                         KeyNameCache& names, std::vector<std::wstring>& lines)
+{
+    ReportFormatter formatter;
+    formatter.SetSensor(name, id);
+    std::string text;
+    size_t count = formatter.Append(report, arrival, names, text);
+    size_t made = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        EXPECT_NE(std::string::npos, end) << "every line ends in CR LF";
+        if (end == std::string::npos) break;
+        int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data() + at, (int)(end - at), nullptr, 0);
+        std::wstring line((size_t)(length > 0 ? length : 0), L'\0');
+        if (length > 0)
+            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data() + at, (int)(end - at), &line[0], length);
+        lines.push_back(line);
+        made++;
+        at = end + 2;
+    }
+    EXPECT_EQ(count, made) << "the count answered is the lines made";
+    return count;
+}
+
+}  // namespace
+
 TEST(ReportLines, OneQuotedLinePerValueWithInvariantNumbers)
 {
     UseScenario(L"sensor " + Id(70) + L"\nname \"Probe, left\"\n"
