@@ -304,7 +304,7 @@ volatile LONG g_slimLockLooked = 0;  // 1 when looked up, 2 when found
 
 bool FindSlimLock()
 {
-    LONG looked = InterlockedCompareExchange(&g_slimLockLooked, 0, 0);
+    LONG looked = g_slimLockLooked;
     if (looked) return looked == 2;
     SlimLockFunctions found = {};
     if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
@@ -323,23 +323,27 @@ bool FindSlimLock()
 
 }  // namespace
 
-ReadWriteLock::ReadWriteLock() : m_slim(FindSlimLock()), m_lock(nullptr)
+// The slim lock needs no set-up (all zero is its initial state), and its functions are
+// looked up at the first use: a lock made before the program starts (a member of a static
+// object) makes no calls to the system.
+ReadWriteLock::ReadWriteLock() : m_lock(nullptr)
 {
-    if (m_slim)
-        g_slimLock.initialise(&m_lock);
-    else
-        InitializeCriticalSection(&m_section);
+    InitializeCriticalSection(&m_section);
+}
+
+bool ReadWriteLock::Shared() const
+{
+    return FindSlimLock();
 }
 
 ReadWriteLock::~ReadWriteLock()
 {
-    // A slim lock needs no clean-up.
-    if (!m_slim) DeleteCriticalSection(&m_section);
+    DeleteCriticalSection(&m_section);
 }
 
 void ReadWriteLock::Read()
 {
-    if (m_slim)
+    if (FindSlimLock())
         g_slimLock.acquireShared(&m_lock);
     else
         EnterCriticalSection(&m_section);
@@ -347,7 +351,7 @@ void ReadWriteLock::Read()
 
 void ReadWriteLock::EndRead()
 {
-    if (m_slim)
+    if (FindSlimLock())
         g_slimLock.releaseShared(&m_lock);
     else
         LeaveCriticalSection(&m_section);
@@ -355,7 +359,7 @@ void ReadWriteLock::EndRead()
 
 void ReadWriteLock::Write()
 {
-    if (m_slim)
+    if (FindSlimLock())
         g_slimLock.acquireExclusive(&m_lock);
     else
         EnterCriticalSection(&m_section);
@@ -363,7 +367,7 @@ void ReadWriteLock::Write()
 
 void ReadWriteLock::EndWrite()
 {
-    if (m_slim)
+    if (FindSlimLock())
         g_slimLock.releaseExclusive(&m_lock);
     else
         LeaveCriticalSection(&m_section);

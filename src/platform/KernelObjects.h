@@ -114,10 +114,9 @@ public:
     void Write();
     void EndWrite();
     // Whether readers share the lock (the slim lock was found).
-    bool Shared() const { return m_slim; }
+    bool Shared() const;
 
 private:
-    bool m_slim;
     void* m_lock;  // the slim lock's one pointer-sized word
-    CRITICAL_SECTION m_section;
+    CRITICAL_SECTION m_section;  // for systems without the slim lock
 };

@@ -49,6 +49,24 @@ std::vector<std::wstring> Names(const Snapshot& snapshot)
     return names;
 }
 
+// What differs between two snapshots: names only in one of them, and files whose bytes differ.
+std::string Differences(const Snapshot& before, const Snapshot& after)
+{
+    std::string text;
+    auto narrow = [](const std::wstring& name) { return std::string(name.begin(), name.end()); };
+    for (const auto& entry : before) {
+        auto found = after.find(entry.first);
+        if (found == after.end())
+            text += " gone: " + narrow(entry.first);
+        else if (found->second != entry.second)
+            text += " changed: " + narrow(entry.first) + " (" + std::to_string(entry.second.size()) + " -> " +
+                    std::to_string(found->second.size()) + " bytes)";
+    }
+    for (const auto& entry : after)
+        if (!before.count(entry.first)) text += " new: " + narrow(entry.first);
+    return text;
+}
+
 void ForgetChecks()
 {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, ProgramKey, L"LastCheck");
@@ -734,7 +752,8 @@ TEST(SelfUpdate, HostileAnswersLeaveTheFolderAsItWas)
             EXPECT_EQ(nullptr, run.Box(100)) << "no restart question after a failed installation";
         }
         EXPECT_EQ(-1, run.program.WaitForExit(0)) << "still running";
-        EXPECT_TRUE(before == TakeSnapshot(folder)) << "the folder is byte for byte as before";
+        Snapshot after = TakeSnapshot(folder);
+        EXPECT_TRUE(before == after) << "the folder is byte for byte as before:" << Differences(before, after);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((parent + L"escape.exe").c_str()));
         EXPECT_EQ(0, run.Close());
     }
