@@ -414,16 +414,25 @@ void UpdateInstallation::Commit()
 
 void UpdateInstallation::RollBack()
 {
+    // Another program may hold one of the files open for a moment (a virus scanner looking
+    // at a new program, an indexer, a backup): each step of putting the folder back is
+    // tried again for a while before it is left as it is.
+    const int Attempts = 50;
+    const DWORD Pause = 100;
     for (auto record = m_records.rbegin(); record != m_records.rend(); ++record) {
+        const wchar_t* path = record->path.c_str();
         switch (record->change) {
         case Change::Created:
-            if (m_system.Exists(record->path.c_str())) m_system.Delete(record->path.c_str());
+            for (int i = 0; m_system.Exists(path) && !m_system.Delete(path) && i < Attempts; i++) Sleep(Pause);
             break;
-        case Change::Moved:
-            if (m_system.Exists(record->to.c_str())) m_system.Move(record->to.c_str(), record->path.c_str());
+        case Change::Moved: {
+            const wchar_t* to = record->to.c_str();
+            for (int i = 0; m_system.Exists(to) && !m_system.Exists(path) && !m_system.Move(to, path) && i < Attempts; i++)
+                Sleep(Pause);
             break;
+        }
         case Change::MadeFolder:
-            m_system.RemoveFolder(record->path.c_str());
+            for (int i = 0; m_system.Exists(path) && !m_system.RemoveFolder(path) && i < Attempts; i++) Sleep(Pause);
             break;
         }
     }

@@ -224,6 +224,62 @@ TEST(Installation, SetupProgramsLandOnTheDesktop)
     EXPECT_EQ(0, step);
 }
 
+namespace {
+
+// When a move fails, another program opens `busy` for a moment, sharing it only for reading,
+// as a virus scanner does with a file that just changed: the roll-back meets a file that it
+// cannot move back at once.
+class BusyFileSystem : public TestSystem {
+public:
+    BusyFileSystem(const std::wstring& source, const std::wstring& busy) : TestSystem(source), m_busy(busy) {}
+    ~BusyFileSystem() override
+    {
+        if (m_closer) {
+            WaitForSingleObject(m_closer, INFINITE);
+            CloseHandle(m_closer);
+        }
+    }
+    int Move(const wchar_t* from, const wchar_t* to) override
+    {
+        int moved = TestSystem::Move(from, to);
+        if (!moved && !m_closer) {
+            m_file = CreateFileW(m_busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            EXPECT_NE(INVALID_HANDLE_VALUE, m_file) << "the file to hold is there";
+            m_closer = CreateThread(nullptr, 0, CloseLater, this, 0, nullptr);
+        }
+        return moved;
+    }
+
+private:
+    static DWORD WINAPI CloseLater(void* self)
+    {
+        BusyFileSystem* system = static_cast<BusyFileSystem*>(self);
+        Sleep(500);
+        CloseHandle(system->m_file);
+        return 0;
+    }
+    std::wstring m_busy;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    HANDLE m_closer = nullptr;
+};
+
+}  // namespace
+
+TEST(Installation, AFileHeldOpenForAMomentStillGoesBack)
+{
+    // The program moves aside, then a file the folder does not have cannot be moved: the
+    // installation rolls back while another program reads the moved program.
+    ProgramFolders setup(L"install-busy");
+    Tree before = ReadTree(setup.folder);
+    BusyFileSystem system(setup.source, setup.folder + L"tool_old.exe");
+    UpdateInstallation installation(system, setup.folder.c_str(), setup.desktop.c_str());
+    std::vector<UpdateFileEntry> entries = {Entry(L"tool.exe", L"tool.exe"), Entry(L"help.html", L"absent.dll")};
+    volatile LONG step = 0;
+    WideString installer;
+    EXPECT_EQ(0, installation.Run(entries, step, installer));
+    EXPECT_EQ(before, ReadTree(setup.folder)) << Describe(ReadTree(setup.folder));
+}
+
 TEST(Installation, AFailureAtAnyStepPutsTheFolderBack)
 {
     // Every download, move, folder and extraction of two installations is made to fail in
