@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "common/SystemErrorText.h"
+#include "platform/ComObject.h"
 #include "sensors/PropertyKeyNames.h"
 #include "sensors/ValueText.h"
 
@@ -19,29 +20,10 @@ const PROPERTYKEY CurrentReportInterval = {
 // The values of one request, for systems without the platform's own value collection. It
 // holds keys with values and answers the generic calls; typed calls other than unsigned
 // integers are not needed for a request and answer E_NOTIMPL.
-class RequestValues : public IPortableDeviceValues {
+class RequestValues : public ComObjectBase<IPortableDeviceValues, &ValuesId> {
 public:
-    RequestValues() : m_references(1) {}
+    RequestValues() {}
     virtual ~RequestValues() { Clear(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, ValuesId)) {
-            *object = static_cast<IPortableDeviceValues*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_references);
-        if (count == 0) delete this;
-        return (ULONG)count;
-    }
 
     HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override
     {
@@ -185,7 +167,6 @@ private:
         PROPERTYKEY key;
         PROPVARIANT value;
     };
-    volatile LONG m_references;
     std::vector<Entry> m_entries;
 };
 

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <sensors.h>
 
+#include "platform/ComObject.h"
 #include "sensors/PropertyKeyNames.h"
 #include "sensors/ValueText.h"
 
@@ -20,29 +21,11 @@ const IID ManagerEventsId = {0x9B3B0B86, 0x266A, 0x4AAD, {0xB2, 0x1F, 0xFD, 0xE5
 }  // namespace
 
 // Reports one sensor's events to the application. Holds a reference to its record.
-class SensorEventSink : public ISensorEvents {
+class SensorEventSink : public ComObjectBase<ISensorEvents, &SensorEventsId> {
 public:
-    explicit SensorEventSink(SensorRecord* record) : m_references(1), m_record(record) { record->AddRef(); }
+    explicit SensorEventSink(SensorRecord* record) : m_record(record) { record->AddRef(); }
     virtual ~SensorEventSink() { m_record->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, SensorEventsId)) {
-            *object = static_cast<ISensorEvents*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_references);
-        if (count == 0) delete this;
-        return (ULONG)count;
-    }
     HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor*, SensorState) override
     {
         if (!m_record->Closed()) m_record->owner->Notify(StateChanged, m_record);
@@ -71,37 +54,18 @@ public:
     }
 
 private:
-    volatile LONG m_references;
     SensorRecord* m_record;
 };
 
 // Reports sensor arrivals to the application.
-class ManagerEventSink : public ISensorManagerEvents {
+class ManagerEventSink : public ComObjectBase<ISensorManagerEvents, &ManagerEventsId> {
 public:
-    explicit ManagerEventSink(SensorManager* owner) : m_references(1), m_owner(owner) {}
+    explicit ManagerEventSink(SensorManager* owner) : m_owner(owner) {}
     virtual ~ManagerEventSink() {}
 
     // The manager lets go; calls that arrive later reach nobody.
     void Detach() { InterlockedExchangePointer((void* volatile*)&m_owner, nullptr); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, ManagerEventsId)) {
-            *object = static_cast<ISensorManagerEvents*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_references);
-        if (count == 0) delete this;
-        return (ULONG)count;
-    }
     HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override
     {
         SensorManager* owner = m_owner;
@@ -110,7 +74,6 @@ public:
     }
 
 private:
-    volatile LONG m_references;
     SensorManager* volatile m_owner;
 };
 
