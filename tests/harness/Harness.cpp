@@ -154,6 +154,28 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+bool StartUnix(const std::wstring& commandLine)
+{
+    // Through unix_start.exe, which ends at once: what Wine keeps of every Unix program a
+    // process starts (descriptors of its binary and of the current folder) goes with it
+    // instead of piling up here.
+    std::wstring command = L"\"" + BuildDir() + L"bin\\unix_start.exe\" " + commandLine;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    DWORD code = 1;
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))
+        code = 1;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0;
+}
+
 bool X86Emulated()
 {
     char value[32];
@@ -177,16 +199,7 @@ int RunUnix(const std::wstring& commandLine, DWORD timeout)
     std::wstring unixMarker = Widen(UnixPath(marker));
     std::wstring command = L"/bin/sh -c \"" + commandLine + L"; echo $? > " + unixMarker + L".tmp && mv " +
                            unixMarker + L".tmp " + unixMarker + L"\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (!StartUnix(command)) return -1;
     int status = -1;
     DWORD start = GetTickCount();
     do {
@@ -216,16 +229,7 @@ bool HttpFixture::Start(const std::wstring& routesFile, const wchar_t* script)
                            Widen(UnixPath(routesFile)) + L" --port-file " + Widen(UnixPath(portFile)) + L" --log " +
                            Widen(UnixPath(m_folder + L"requests.log")) + L" </dev/null >" +
                            Widen(UnixPath(m_folder + L"server.out")) + L" 2>&1\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (!StartUnix(command)) return false;
     for (int i = 0; i < 200; i++) {
         std::string text = ReadFileBytes(portFile);
         if (!text.empty() && text.back() == '\n') {

@@ -32,6 +32,10 @@ std::map<std::wstring, std::string> ReadFolderTree(const std::wstring& folder);
 bool X86Emulated();
 DWORD AccessFaultCode();
 
+// Starts a Unix program (a command line whose first word is its absolute path) without
+// waiting for it; answers whether it started.
+bool StartUnix(const std::wstring& commandLine);
+
 // Runs a Unix shell command (no double quotes in it) and waits up to `timeout`
 // milliseconds. Answers its exit status, or -1 when it could not start or did not end in time.
 int RunUnix(const std::wstring& commandLine, DWORD timeout = 30000);

@@ -5,6 +5,34 @@
 #include "update/UpdateRules.h"
 #include "xml/XmlDocument.h"
 
+#include <stdio.h>
+
+#include <string>
+
+namespace {
+
+// When no document opens: each step the document takes, asked of the system directly, so
+// that such a run says where it failed.
+std::string WhyNoDocument()
+{
+    char text[256];
+    HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CLSID id = {};
+    HRESULT named = CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &id);
+    IUnknown* object = nullptr;
+    HRESULT created = SUCCEEDED(named) ? CoCreateInstance(id, nullptr, CLSCTX_ALL, IID_IUnknown, (void**)&object) : E_FAIL;
+    if (object) object->Release();
+    if (SUCCEEDED(apartment)) CoUninitialize();
+    HMODULE library = LoadLibraryW(L"msxml3.dll");
+    DWORD loadError = library ? 0 : GetLastError();
+    if (library) FreeLibrary(library);
+    snprintf(text, sizeof(text), "apartment %08lx, class %08lx, creation %08lx, msxml3 load error %lu",
+             (unsigned long)apartment, (unsigned long)named, (unsigned long)created, (unsigned long)loadError);
+    return text;
+}
+
+}  // namespace
+
 TEST(UpdateRules, CheckTimingAndVersionOrder)
 {
     const DWORD now = 1700000000;
@@ -138,7 +166,7 @@ TEST(UpdateRules, LocalisedTextsWhicheverWayTheAnswerWasEncoded)
     };
     for (const auto& answer : answers) {
         XmlDocument document;
-        ASSERT_TRUE(document.Open(3));
+        ASSERT_TRUE(document.Open(3)) << WhyNoDocument();
         WideString wide;
         for (const char* c = answer.answer; *c; c++) wide.Append((wchar_t)(BYTE)*c);
         ASSERT_TRUE(document.LoadText(wide)) << answer.answer;
@@ -148,7 +176,7 @@ TEST(UpdateRules, LocalisedTextsWhicheverWayTheAnswerWasEncoded)
         EXPECT_STREQ(answer.expected, found.Text()) << answer.answer;
     }
     XmlDocument document;
-    ASSERT_TRUE(document.Open(3));
+    ASSERT_TRUE(document.Open(3)) << WhyNoDocument();
     ASSERT_TRUE(document.LoadText(L"<update><restart><fr>x</fr></restart></update>"));
     WideString found;
     EXPECT_FALSE(AutoUpdate::LocalisedText(document, L"update\\restart", L"de", nullptr, found)) << "neither de nor en";
@@ -157,7 +185,7 @@ TEST(UpdateRules, LocalisedTextsWhicheverWayTheAnswerWasEncoded)
 TEST(UpdateRules, FileEntriesOfAnAnswer)
 {
     XmlDocument document;
-    ASSERT_TRUE(document.Open(3));
+    ASSERT_TRUE(document.Open(3)) << WhyNoDocument();
     ASSERT_TRUE(document.LoadText(
         L"<update><files execute=\"run.exe\">"
         L"<url name=\"tool.exe\">http://h/tool.exe</url>"
