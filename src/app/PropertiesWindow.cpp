@@ -153,8 +153,16 @@ void PropertiesWindow::ShowRows()
 
 void PropertiesWindow::SetInterval()
 {
-    wchar_t typed[40] = L"";
-    GetDlgItemTextW(m_window, IDC_INTERVAL, typed, 40);
+    // The whole text, however long: a pasted or set text is not held to the box's limit,
+    // and a part of it could be another number.
+    HWND box = Item(IDC_INTERVAL);
+    int length = GetWindowTextLengthW(box);
+    WideString typed;
+    if (wchar_t* buffer = typed.Buffer(length + 1)) {
+        buffer[0] = L'\0';
+        GetWindowTextW(box, buffer, length + 1);
+        typed.SyncLength();
+    }
     DWORD milliseconds = 0;
     WideString answer;
     // Checked before anything is sent.

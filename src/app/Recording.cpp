@@ -90,8 +90,8 @@ void SensorRecording::OnReport(SensorRecord* record, ISensorDataReport* report, 
 
 void RecordingStatusText(LONGLONG written, LONGLONG dropped, WideString& text)
 {
-    text.Format(L"Recording: %lld rows", written);
-    if (dropped > 0) text.AppendFormat(L", %lld dropped", dropped);
+    text.Format(L"Recording: %I64d rows", written);
+    if (dropped > 0) text.AppendFormat(L", %I64d dropped", dropped);
 }
 
 void DefaultRecordingName(const SYSTEMTIME& local, wchar_t* name, int capacity)

@@ -237,7 +237,7 @@ int CsvRecorder::Stop()
     LONGLONG dropped = Dropped();
     if (dropped > 0 && !m_failure) {
         wchar_t comment[96];
-        swprintf(comment, 96, L"# %lld rows were dropped: the disk could not keep up\r\n", dropped);
+        swprintf(comment, 96, L"# %I64d rows were dropped: the disk could not keep up\r\n", dropped);
         WriteText(comment);
         WriteQueued();
     }

@@ -1063,6 +1063,9 @@ TEST(SensorProperties, EveryRowOfASensorAndItsReportInterval)
     EXPECT_TRUE(WaitForRow(alpha, L"CURRENT REPORT INTERVAL\t20"));
     double after = ReportsPerSecond(app, 2);
     EXPECT_GT(after, 2 * before) << "reports a second before " << before << ", after " << after;
+    // A text longer than the box takes when typed is read whole: leading zeros and all.
+    line = AskInterval(alpha, (std::wstring(37, L'0') + L"250").c_str());
+    EXPECT_EQ(L"The sensor now reports every 250 ms.", line);
 
     // Ctrl+C in the window copies the selected row as "Property<TAB>Value".
     HWND tree = GetDlgItem(alpha, 1100);

@@ -168,9 +168,14 @@ bool StartUnix(const std::wstring& commandLine)
     PROCESS_INFORMATION process;
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
+    // A start that did not end in time is ended here: it must not start the command later.
     DWORD code = 1;
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    } else if (!GetExitCodeProcess(process.hProcess, &code)) {
         code = 1;
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code == 0;

@@ -124,8 +124,10 @@ TEST(GuiProgram, ACrashEndsTheProgramAtOnceWithItsExceptionCode)
 
 namespace {
 
-// The Unix descriptors this process holds (the emulated /proc/self in the 32-bit lane
-// answers for the same process); -1 when they cannot be listed.
+// The descriptors the wineserver holds, as the server lists them (within Wine, files are
+// opened by the server, which keeps a descriptor for every handle a process holds to a
+// file, a leaked one included); -1 when they cannot be listed. Other Wine processes of the
+// prefix stay idle meanwhile.
 int OpenDescriptors()
 {
     WIN32_FIND_DATAW found;
@@ -147,7 +149,7 @@ TEST(RunUnix, ManyCommandsLeaveThisProcessAsItWas)
     // each leaves behind here adds up over a long suite.
     ASSERT_EQ(0, RunUnix(L"/bin/true"));
     int before = OpenDescriptors();
-    if (before < 0) GTEST_SKIP() << "this process's descriptors cannot be listed here";
+    if (before < 0) GTEST_SKIP() << "the wineserver's descriptors cannot be listed here";
     for (int i = 0; i < 30; i++) ASSERT_EQ(0, RunUnix(L"/bin/true")) << i;
     for (int i = 0; i < 5; i++) {
         HttpFixture fixture;
@@ -157,5 +159,5 @@ TEST(RunUnix, ManyCommandsLeaveThisProcessAsItWas)
     }
     EXPECT_EQ(7, RunUnix(L"(exit 7)")) << "the exit status still comes back";
     int after = OpenDescriptors();
-    EXPECT_LE(after, before + 3) << "descriptors before " << before << ", after 36 commands and 5 servers " << after;
+    EXPECT_LE(after, before + 3) << "the server's descriptors before " << before << ", after 36 commands and 5 servers " << after;
 }

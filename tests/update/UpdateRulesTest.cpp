@@ -15,20 +15,35 @@ namespace {
 // that such a run says where it failed.
 std::string WhyNoDocument()
 {
-    char text[256];
+    std::string why;
+    char text[128];
     HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    CLSID id = {};
-    HRESULT named = CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &id);
+    snprintf(text, sizeof(text), "apartment %08lx", (unsigned long)apartment);
+    why = text;
+    const wchar_t* const names[] = {L"Msxml2.DOMDocument.6.0", L"Msxml2.DOMDocument.4.0", L"Msxml.DOMDocument"};
+    for (const wchar_t* name : names) {
+        CLSID id = {};
+        HRESULT named = CLSIDFromProgID(name, &id);
+        IUnknown* object = nullptr;
+        HRESULT created = SUCCEEDED(named) ? CoCreateInstance(id, nullptr, CLSCTX_ALL, IID_IUnknown, (void**)&object)
+                                           : E_FAIL;
+        if (object) object->Release();
+        snprintf(text, sizeof(text), "; %ls: class %08lx, creation %08lx", name, (unsigned long)named,
+                 (unsigned long)created);
+        why += text;
+    }
+    // The legacy XML document object.
+    const CLSID legacy = {0xCFC399AF, 0xD876, 0x11D0, {0x9C, 0x10, 0x00, 0xC0, 0x4F, 0xC9, 0x9C, 0x8E}};
     IUnknown* object = nullptr;
-    HRESULT created = SUCCEEDED(named) ? CoCreateInstance(id, nullptr, CLSCTX_ALL, IID_IUnknown, (void**)&object) : E_FAIL;
+    HRESULT created = CoCreateInstance(legacy, nullptr, CLSCTX_ALL, IID_IUnknown, (void**)&object);
     if (object) object->Release();
     if (SUCCEEDED(apartment)) CoUninitialize();
     HMODULE library = LoadLibraryW(L"msxml3.dll");
     DWORD loadError = library ? 0 : GetLastError();
     if (library) FreeLibrary(library);
-    snprintf(text, sizeof(text), "apartment %08lx, class %08lx, creation %08lx, msxml3 load error %lu",
-             (unsigned long)apartment, (unsigned long)named, (unsigned long)created, (unsigned long)loadError);
-    return text;
+    snprintf(text, sizeof(text), "; legacy creation %08lx; msxml3 load error %lu", (unsigned long)created,
+             (unsigned long)loadError);
+    return why + text;
 }
 
 }  // namespace
